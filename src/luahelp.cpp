@@ -1,0 +1,3 @@
+#include "luahelp.h"
+
+// TODO(helper): the accessors, the path walker and the value stream.

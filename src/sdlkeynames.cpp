@@ -1,0 +1,62 @@
+#include "sdlkeynames.h"
+
+#include <SDL_scancode.h>
+
+std::map<std::string, int> sdl_key_name_scancodes;
+std::map<int, std::string> sdl_scancode_key_names;
+
+namespace {
+
+bool sdl_key_names_init_flag = false;
+
+struct key_row {
+  const char* name;
+  int scancode;
+};
+
+// Each name is the suffix of SDL's SDL_SCANCODE_<name>; the order is the
+// order of insertion.
+const key_row KEY_ROWS[] = {
+    {"A", SDL_SCANCODE_A}, {"B", SDL_SCANCODE_B}, {"C", SDL_SCANCODE_C}, {"D", SDL_SCANCODE_D},
+    {"E", SDL_SCANCODE_E}, {"F", SDL_SCANCODE_F}, {"G", SDL_SCANCODE_G}, {"H", SDL_SCANCODE_H},
+    {"I", SDL_SCANCODE_I}, {"J", SDL_SCANCODE_J}, {"K", SDL_SCANCODE_K}, {"L", SDL_SCANCODE_L},
+    {"M", SDL_SCANCODE_M}, {"N", SDL_SCANCODE_N}, {"O", SDL_SCANCODE_O}, {"P", SDL_SCANCODE_P},
+    {"Q", SDL_SCANCODE_Q}, {"R", SDL_SCANCODE_R}, {"S", SDL_SCANCODE_S}, {"T", SDL_SCANCODE_T},
+    {"U", SDL_SCANCODE_U}, {"V", SDL_SCANCODE_V}, {"W", SDL_SCANCODE_W}, {"X", SDL_SCANCODE_X},
+    {"Y", SDL_SCANCODE_Y}, {"Z", SDL_SCANCODE_Z},
+    {"1", SDL_SCANCODE_1}, {"2", SDL_SCANCODE_2}, {"3", SDL_SCANCODE_3}, {"4", SDL_SCANCODE_4},
+    {"5", SDL_SCANCODE_5}, {"6", SDL_SCANCODE_6}, {"7", SDL_SCANCODE_7}, {"8", SDL_SCANCODE_8},
+    {"9", SDL_SCANCODE_9}, {"0", SDL_SCANCODE_0},
+    {"RETURN", SDL_SCANCODE_RETURN}, {"ESCAPE", SDL_SCANCODE_ESCAPE},
+    {"BACKSPACE", SDL_SCANCODE_BACKSPACE}, {"TAB", SDL_SCANCODE_TAB}, {"SPACE", SDL_SCANCODE_SPACE},
+    {"MINUS", SDL_SCANCODE_MINUS}, {"EQUALS", SDL_SCANCODE_EQUALS},
+    {"LEFTBRACKET", SDL_SCANCODE_LEFTBRACKET}, {"RIGHTBRACKET", SDL_SCANCODE_RIGHTBRACKET},
+    {"BACKSLASH", SDL_SCANCODE_BACKSLASH}, {"NONUSHASH", SDL_SCANCODE_NONUSHASH},
+    {"SEMICOLON", SDL_SCANCODE_SEMICOLON}, {"APOSTROPHE", SDL_SCANCODE_APOSTROPHE},
+    {"GRAVE", SDL_SCANCODE_GRAVE}, {"COMMA", SDL_SCANCODE_COMMA}, {"PERIOD", SDL_SCANCODE_PERIOD},
+    {"SLASH", SDL_SCANCODE_SLASH}, {"CAPSLOCK", SDL_SCANCODE_CAPSLOCK},
+    {"F1", SDL_SCANCODE_F1}, {"F2", SDL_SCANCODE_F2}, {"F3", SDL_SCANCODE_F3}, {"F4", SDL_SCANCODE_F4},
+    {"F5", SDL_SCANCODE_F5}, {"F6", SDL_SCANCODE_F6}, {"F7", SDL_SCANCODE_F7}, {"F8", SDL_SCANCODE_F8},
+    {"F9", SDL_SCANCODE_F9}, {"F10", SDL_SCANCODE_F10}, {"F11", SDL_SCANCODE_F11}, {"F12", SDL_SCANCODE_F12},
+    {"LCTRL", SDL_SCANCODE_LCTRL}, {"LSHIFT", SDL_SCANCODE_LSHIFT}, {"LALT", SDL_SCANCODE_LALT},
+    {"LGUI", SDL_SCANCODE_LGUI}, {"RCTRL", SDL_SCANCODE_RCTRL}, {"RSHIFT", SDL_SCANCODE_RSHIFT},
+    {"RALT", SDL_SCANCODE_RALT}, {"RGUI", SDL_SCANCODE_RGUI},
+    {"PRINTSCREEN", SDL_SCANCODE_PRINTSCREEN}, {"SCROLLLOCK", SDL_SCANCODE_SCROLLLOCK},
+    {"PAUSE", SDL_SCANCODE_PAUSE}, {"INSERT", SDL_SCANCODE_INSERT}, {"HOME", SDL_SCANCODE_HOME},
+    {"PAGEUP", SDL_SCANCODE_PAGEUP}, {"DELETE", SDL_SCANCODE_DELETE}, {"END", SDL_SCANCODE_END},
+    {"PAGEDOWN", SDL_SCANCODE_PAGEDOWN}, {"RIGHT", SDL_SCANCODE_RIGHT}, {"LEFT", SDL_SCANCODE_LEFT},
+    {"DOWN", SDL_SCANCODE_DOWN}, {"UP", SDL_SCANCODE_UP},
+    {"VOLUMEUP", SDL_SCANCODE_VOLUMEUP}, {"VOLUMEDOWN", SDL_SCANCODE_VOLUMEDOWN},
+};
+
+}  // namespace
+
+void sdl_key_names_init()
+{
+  if (sdl_key_names_init_flag) return;
+  sdl_key_names_init_flag = true;
+  for (const key_row& Row : KEY_ROWS) {
+    sdl_key_name_scancodes[Row.name] = Row.scancode;
+    sdl_scancode_key_names[Row.scancode] = Row.name;
+  }
+}
