@@ -27,11 +27,7 @@ class ref {
   // Takes ownership of P in a new hub; any share held before is released.
   void init(T* P) { attach(new hub_struct{false, 1, P}); }
 
-  void clear()
-  {
-    release();
-    hub = nullptr;
-  }
+  void clear() { release(); }
 
   // 0 for a null handle.
   int count() const { return hub ? hub->count : 0; }
@@ -91,7 +87,15 @@ class ref {
     hub = NewHub;
     release_hub(Old);
   }
-  void release() { release_hub(hub); }
+  // The handle lets go of its hub before the release can delete the object,
+  // so an object whose destructor reaches this same handle finds it null
+  // instead of releasing the hub a second time.
+  void release()
+  {
+    hub_struct* Old = hub;
+    hub = nullptr;
+    release_hub(Old);
+  }
   static void release_hub(hub_struct* H)
   {
     if (!H) return;
