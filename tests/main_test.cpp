@@ -648,3 +648,86 @@ TEST_F(Program, EachPassClearsColourAndDepthToBlackAfterTheSwap)
 }
 
 }  // namespace
+// The whole program with real scripts: these need the game host to run
+// game/main.lua. They use the harness of tests/main_test.cpp (the Program
+// fixture, the fake clock, title_probe); append this file to it.
+
+namespace {
+
+// The scripts write every call that reaches them to calls.txt.
+const std::string RECORDING_MAIN =
+    "local function record(s) local f = io.open('calls.txt', 'a') f:write(s, ' ') f:close() end\n"
+    "function update(t) record('U' .. t) end\n"
+    "function keypress(k) record(k) end\n"
+    "render_list = {}\n";
+
+void write_quiet_start_up_scripts(const std::string& Main)
+{
+  for (const char* Lib : {"std", "rn", "debug", "class", "matrix", "color"})
+    write_file(std::string("game/lib/") + Lib + ".lua", "");
+  write_file("game/font.lua", "");
+  write_file("game/main.lua", Main);
+}
+
+TEST_F(Program, GameQuitInAStartUpScriptLetsNoPassRun)
+{
+  write_quiet_start_up_scripts(RECORDING_MAIN + "game_quit()\n");
+  EXPECT_EQ(0, run());
+  EXPECT_EQ(0, passes());
+  EXPECT_TRUE(Clock.waits.empty());
+  EXPECT_EQ("", read_file("calls.txt"));
+  lines_t Lines = lines();
+  ASSERT_GE(Lines.size(), START_UP_LINES.size() + SHUT_DOWN_LINES.size());
+  EXPECT_EQ(START_UP_LINES, lines_t(Lines.begin(), Lines.begin() + START_UP_LINES.size()));
+  EXPECT_EQ(SHUT_DOWN_LINES, lines_t(Lines.end() - 2, Lines.end()));
+  for (const std::string& Line : Lines) EXPECT_EQ(std::string::npos, Line.find("game update")) << Line;
+}
+
+TEST_F(Program, KeyPressesQueuedAroundF12StillReachTheScriptsAndNoUpdateFollows)
+{
+  write_quiet_start_up_scripts(RECORDING_MAIN);
+  push_at(1, key_event(SDL_KEYDOWN, SDLK_a, SDL_SCANCODE_A));
+  push_at(1, key_event(SDL_KEYDOWN, SDLK_a, SDL_SCANCODE_A, true));
+  push_at(1, key_event(SDL_KEYDOWN, SDLK_F11, SDL_SCANCODE_F11));
+  push_at(1, key_event(SDL_KEYUP, SDLK_b, SDL_SCANCODE_B));
+  push_at(2, key_event(SDL_KEYDOWN, SDLK_b, SDL_SCANCODE_B));
+  push_at(2, key_event(SDL_KEYDOWN, SDLK_F12, SDL_SCANCODE_F12));
+  push_at(2, key_event(SDL_KEYDOWN, SDLK_c, SDL_SCANCODE_C));
+  EXPECT_EQ(0, run());
+  EXPECT_EQ(2, passes());
+  EXPECT_EQ("U0.02 A A U0.02 B C ", read_file("calls.txt"));
+}
+
+TEST_F(Program, UpdateRunsFiftyTimesASecondWithTheFixedStepEvenAfterALatePass)
+{
+  write_quiet_start_up_scripts(RECORDING_MAIN);
+  Clock.work_of[20] = 30;
+  quit_at(51);
+  EXPECT_EQ(0, run());
+  ASSERT_EQ(51, passes());
+  std::string Fifty;
+  for (int i = 0; i < 51; ++i) Fifty += "U0.02 ";
+  EXPECT_EQ(Fifty, read_file("calls.txt"));
+  int InOneSecond = 0;
+  for (int Pass = 1; Pass <= 51; ++Pass) InOneSecond += Clock.starts[Pass] < Clock.starts[1] + 1000;
+  EXPECT_EQ(50, InOneSecond);
+}
+
+TEST_F(Program, TheWindowIsTitledLoadingWhileTheScriptsRun)
+{
+  write_quiet_start_up_scripts(RECORDING_MAIN + "WARN('main script running')\n");
+  title_probe Probe;
+  quit_at(1);
+  std::streambuf* Stdout = std::cout.rdbuf(&Probe);
+  int Result = run();
+  std::cout.rdbuf(Stdout);
+  EXPECT_EQ(0, Result);
+  lines_t Lines = lines();
+  ASSERT_EQ(Lines.size(), Probe.titles.size());
+  size_t Warned = find_line(Lines, "! main script running");
+  ASSERT_LT(Warned, Lines.size());
+  EXPECT_EQ("Loading...", Probe.titles[Warned]);
+  EXPECT_EQ("Veldt", Probe.titles.back());
+}
+
+}  // namespace
