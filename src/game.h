@@ -29,4 +29,6 @@ class game {
  private:
   int render_depth;            // nesting level of the walk in progress
   bool render_depth_reported;  // the too-deep warning was logged this frame
+  int render_commands_left = 0;  // values the walk may still interpret this frame
+  int render_matrix_room = 0;    // modelview stack levels free for the walk's transforms
 };
