@@ -1,5 +1,7 @@
 #include "game.h"
 
+#include <GL/gl.h>
+#include <GL/glu.h>
 #include <SDL.h>
 #include <lua.hpp>
 
@@ -7,7 +9,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "die.h"
@@ -18,6 +23,7 @@
 #include "rngen.h"
 #include "sdlkeynames.h"
 #include "texture.h"
+#include "vecco.h"
 
 namespace {
 
@@ -445,42 +451,30 @@ void game::include(const std::string& ScriptName)
 
 void game::lib(const std::string& LibName) { include("lib/" + LibName); }
 
-// TODO(render): the render-list walk.
 // The render-list walk: every frame the scripts' render_list is read and
-// drawn in OpenGL immediate mode. Its own dependencies come here, with it.
-#include <GL/gl.h>
-#include <GL/glu.h>
-
-#include <cstdio>
-#include <cstring>
-#include <initializer_list>
-#include <lua.hpp>
-#include <string>
-
-#include "die.h"
-#include "vecco.h"
+// drawn in OpenGL immediate mode.
 
 namespace {
 
 // Nesting of lists and sub-commands the walk follows: far beyond what a game
 // draws, and a small part of the native stack.
-const int MaxRenderDepth = 200;
+const int MAX_RENDER_DEPTH = 200;
 // Values interpreted in one frame: a list that shares its tables can name
 // exponentially many commands, and the frame must still end.
-const int MaxRenderCommands = 1 << 20;
+const int MAX_RENDER_COMMANDS = 1 << 20;
 // Lua stack slots one level of the walk holds: the traversal's key and value.
-const int RenderSlotsPerLevel = 2;
+const int RENDER_SLOTS_PER_LEVEL = 2;
 // Dashes of one dashline: a period too small to shorten a long line would
 // otherwise never end the loop, and no screen shows more.
-const int MaxDashes = 100000;
+const int MAX_DASHES = 100000;
 // Segments of one circarc: at 25 units each the cap is an arc far larger
 // than the world; a larger arc is drawn whole with that many segments.
-const int MaxArcSegments = 100000;
+const int MAX_ARC_SEGMENTS = 100000;
 // Room for a number's text as Lua writes it (LUA_NUMBER_FMT).
-const size_t NumberTextSize = 32;
+const size_t NUMBER_TEXT_SIZE = 32;
 
-const double Pi = 3.141592653589793;
-const double TwoPi = 6.283185307179586;
+const double PI = 3.141592653589793;
+const double TWO_PI = 6.283185307179586;
 
 enum command_id {
   cmd_unknown,
@@ -512,7 +506,7 @@ struct command_name {
 
 #define COMMAND(NAME) {#NAME, sizeof(#NAME) - 1, cmd_##NAME}
 // The most frequent commands first: the lookup is a linear search.
-const command_name CommandNames[] = {
+const command_name COMMAND_NAMES[] = {
     COMMAND(rect),      COMMAND(rgba),    COMMAND(line),      COMMAND(translate), COMMAND(tri),
     COMMAND(quad),      COMMAND(rotate),  COMMAND(scale),     COMMAND(picture),   COMMAND(text),
     COMMAND(centertext), COMMAND(righttext), COMMAND(dashline), COMMAND(circarc),  COMMAND(zoffs),
@@ -522,7 +516,7 @@ const command_name CommandNames[] = {
 
 command_id find_command(const char* Text, size_t Length)
 {
-  for (const command_name& Name : CommandNames)
+  for (const command_name& Name : COMMAND_NAMES)
     if (Name.length == Length && std::memcmp(Name.text, Text, Length) == 0) return Name.id;
   return cmd_unknown;
 }
@@ -530,7 +524,7 @@ command_id find_command(const char* Text, size_t Length)
 // The keyword text of the string or number on top of the stack, cut at its
 // first zero byte. A number is written into Buffer as Lua would write it, so
 // no Lua string is made and the list keeps its number.
-const char* keyword_text(lua_State* L, char (&Buffer)[NumberTextSize], size_t& Length)
+const char* keyword_text(lua_State* L, char (&Buffer)[NUMBER_TEXT_SIZE], size_t& Length)
 {
   if (lua_type(L, -1) == LUA_TNUMBER) {
     std::snprintf(Buffer, sizeof Buffer, LUA_NUMBER_FMT, lua_tonumberx(L, -1, nullptr));
@@ -633,7 +627,7 @@ void emit_dashes(rpos CurPos, const rpos& PosDelta, double LineLen, double OnL, 
 {
   const double Period = OnL + OffL;
   if (!(Period > 0) || !std::isfinite(Period) || !std::isfinite(LineLen)) return;
-  for (int Dash = 0; LineLen > 0 && Dash < MaxDashes; ++Dash) {
+  for (int Dash = 0; LineLen > 0 && Dash < MAX_DASHES; ++Dash) {
     glVertex3dv(CurPos);
     glVertex3dv(CurPos + PosDelta * OnL);
     LineLen -= Period;
@@ -660,8 +654,8 @@ void render_dashline(lua_State* L, int Table)
 // a count above the cap is cut to it.
 int arc_segments(double R, double ThetaRange)
 {
-  const int NumSegs = script_number_to_int(((R * Pi + R * Pi) * (ThetaRange / Pi)) / 50);
-  return NumSegs < MaxArcSegments ? NumSegs : MaxArcSegments;
+  const int NumSegs = script_number_to_int(((R * PI + R * PI) * (ThetaRange / PI)) / 50);
+  return NumSegs < MAX_ARC_SEGMENTS ? NumSegs : MAX_ARC_SEGMENTS;
 }
 
 void render_circarc(lua_State* L, int Table)
@@ -750,7 +744,7 @@ void render_rotate(game& G, int Table, int& MatrixRoom)
   double Theta = 0;
   if (!read_numbers(G.L, Table, {&Theta})) return;
   saved_matrix Matrix(MatrixRoom);
-  glRotated((Theta * 360) / TwoPi, 0, 0, 1);
+  glRotated((Theta * 360) / TWO_PI, 0, 0, 1);
   render_sub_command(G, Table);
 }
 
@@ -808,7 +802,7 @@ void run_command(game& G, command_id Id, int Table, int& MatrixRoom)
 // [-2, +0] the keyword on top (over the traversal's key) picks the command.
 void dispatch_keyword(game& G, int Table, int& MatrixRoom)
 {
-  char Buffer[NumberTextSize];
+  char Buffer[NUMBER_TEXT_SIZE];
   size_t Length = 0;
   const char* Keyword = keyword_text(G.L, Buffer, Length);
   const command_id Id = find_command(Keyword, Length);
@@ -866,7 +860,7 @@ bool within_allowance(int& CommandsLeft)
     return true;
   }
   if (CommandsLeft == 0) {
-    die_warning("game render command warning: more than " + std::to_string(MaxRenderCommands) +
+    die_warning("game render command warning: more than " + itostr(MAX_RENDER_COMMANDS) +
                 " commands in one frame; skipping the rest");
     --CommandsLeft;
   }
@@ -889,10 +883,10 @@ bool inside_itself(lua_State* L, int Depth)
 // stack slots it needs; the first refusal of a frame is logged.
 bool room_for_level(lua_State* L, int Depth, bool& Reported)
 {
-  if (Depth < MaxRenderDepth && !inside_itself(L, Depth) && lua_checkstack(L, RenderSlotsPerLevel))
+  if (Depth < MAX_RENDER_DEPTH && !inside_itself(L, Depth) && lua_checkstack(L, RENDER_SLOTS_PER_LEVEL))
     return true;
   if (!Reported)
-    die_warning("game render command warning: render list nested deeper than " + std::to_string(MaxRenderDepth) +
+    die_warning("game render command warning: render list nested deeper than " + itostr(MAX_RENDER_DEPTH) +
                 " levels or inside itself; skipping the deeper part");
   Reported = true;
   return false;
@@ -929,28 +923,13 @@ int render_frame(lua_State* L)
   return 0;
 }
 
-void report_render_error(const char* Detail)
-{
-  die_warning("game render warning: error reading the global render table");
-  die_warning(std::string("--- ") + Detail);
-}
-
 }  // namespace
 
 void game::render()
 {
-  const int Top = lua_gettop(L);
-  if (!lua_checkstack(L, 2)) return report_render_error("no room on the Lua stack");
-  lua_pushcfunction(L, render_frame);
-  lua_pushlightuserdata(L, this);
-  if (lua_pcall(L, 1, 0, 0) != LUA_OK) {
-    const char* Error = lua_tostring(L, -1);
-    if (Error)
-      report_render_error(Error);
-    else
-      report_render_error(("(error object is a " + std::string(luaL_typename(L, -1)) + " value)").c_str());
-  }
-  lua_settop(L, Top);
+  std::string Error;
+  if (L && !call_protected(L, render_frame, this, Error))
+    log_error(die_warning, "game render warning: error reading the global render table", Error);
 }
 
 // A walk starts at depth 0, once per frame: the frame's allowances are set
@@ -959,7 +938,7 @@ void game::render_command()
 {
   if (render_depth == 0) {
     render_depth_reported = false;
-    render_commands_left = MaxRenderCommands;
+    render_commands_left = MAX_RENDER_COMMANDS;
     render_matrix_room = modelview_room();
   }
   if (!within_allowance(render_commands_left)) return;
