@@ -5,6 +5,8 @@
 
 #include <lua.hpp>
 
+#include <filesystem>
+
 #include "gl_window.h"
 #include "png_writer.h"
 #include "temp_dir.h"
@@ -295,4 +297,85 @@ TEST_F(Font, RegisteringANameTwiceKeepsOnlyTheSecondFont)
   ASSERT_NE(get_font("font_test_raising"), nullptr);
   EXPECT_EQ(get_font("font_test_raising")->get_length(UNIT_SCALE, "A"), 0);
   EXPECT_EQ(Trace.lines(), (std::vector<std::string>{"! font init warning: error reading font table", "! --- boom"}));
+}
+
+namespace {
+
+// The repository's root, where the demo's scripts and pictures lie.
+std::string source_root()
+{
+  std::string File = __FILE__;
+  return File.substr(0, File.rfind("/tests/"));
+}
+
+// Changes the working directory for the life of the object.
+class working_dir {
+ public:
+  explicit working_dir(const std::string& Path) : Old(std::filesystem::current_path())
+  {
+    std::filesystem::current_path(Path);
+  }
+  ~working_dir() { std::filesystem::current_path(Old); }
+
+ private:
+  std::filesystem::path Old;
+};
+
+}  // namespace
+
+TEST_F(Font, DemoFontDescribesEveryPrintableGlyphOfItsSquareAtlas)
+{
+  font F;
+  ref<texture> DemoAtlas;
+  {
+    working_dir Root(source_root());
+    ASSERT_EQ(luaL_dofile(L, "game/font.lua"), LUA_OK) << lua_tostring(L, -1);
+    lua_getglobal(L, "font");
+    F.init(L);
+    DemoAtlas = texture_load("data/font.png", true);
+  }
+  ASSERT_FALSE(DemoAtlas.null());
+  ASSERT_EQ(DemoAtlas->w, DemoAtlas->h);
+  const int Side = DemoAtlas->w;
+  lua_getfield(L, -1, "pixelsize");
+  EXPECT_EQ(lua_tonumber(L, -1), Side);
+  lua_pop(L, 1);
+  GLint Format = 0;
+  glBindTexture(GL_TEXTURE_2D, DemoAtlas->id);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &Format);
+  EXPECT_EQ(Format, GL_ALPHA);
+  std::vector<unsigned char> Coverage(static_cast<size_t>(Side) * Side);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glGetTexImage(GL_TEXTURE_2D, 0, GL_ALPHA, GL_UNSIGNED_BYTE, Coverage.data());
+
+  // Each glyph's rectangle lies on whole texels inside the atlas and holds
+  // ink, and the ring of texels around it is empty.
+  for (int Code = 33; Code <= 126; ++Code) {
+    lua_getfield(L, -1, ("glyph_" + std::to_string(Code)).c_str());
+    ASSERT_TRUE(lua_istable(L, -1)) << Code;
+    int Rect[4];
+    const char* Keys[4] = {"texcoord_x", "texcoord_y", "size_x", "size_y"};
+    for (int k = 0; k < 4; ++k) {
+      lua_getfield(L, -1, Keys[k]);
+      double Texels = lua_tonumber(L, -1) * Side;
+      Rect[k] = static_cast<int>(Texels);
+      EXPECT_EQ(Rect[k], Texels) << Code << " " << Keys[k];
+      lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    const int X0 = Rect[0], Y0 = Rect[1], X1 = Rect[0] + Rect[2], Y1 = Rect[1] + Rect[3];
+    ASSERT_TRUE(X0 >= 1 && Y0 >= 1 && X1 < Side && Y1 < Side && X1 > X0 && Y1 > Y0) << Code;
+    int Ink = 0, Ring = 0;
+    for (int y = Y0 - 1; y <= Y1; ++y)
+      for (int x = X0 - 1; x <= X1; ++x) {
+        const bool Inside = x >= X0 && x < X1 && y >= Y0 && y < Y1;
+        (Inside ? Ink : Ring) += Coverage[static_cast<size_t>(y) * Side + x];
+      }
+    EXPECT_GT(Ink, 0) << Code;
+    EXPECT_EQ(Ring, 0) << Code;
+    EXPECT_GT(F.get_advance(Code), 0) << Code;
+  }
+  EXPECT_GT(F.get_advance(' '), 0);
+  EXPECT_EQ(F.get_advance(127), 0);
+  EXPECT_EQ(F.get_advance(31), 0);
 }
