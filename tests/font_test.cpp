@@ -173,10 +173,6 @@ TEST_F(Font, OnlyTheKnownFieldsAreReadInOrder)
   std::string Expected = "texture,pixelsize";
   for (int i = 0; i < 256; ++i) Expected += ",glyph_" + std::to_string(i);
   EXPECT_EQ(lua_tostring(L, -1), Expected);
-  EXPECT_EQ(F.get_advance(0), 0);
-  expect_vertices(drawn([&] { F.render_string(mkrpos(0, 0, 0), UNIT_SCALE, std::string("\0\xff", 2), false); }),
-                  {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0},
-                   {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}});
 }
 
 TEST_F(Font, TableWithoutTextureLeavesAnEmptyFontThatDrawsNothing)
