@@ -41,6 +41,13 @@ class font {
 
   // The four vertices of one glyph; only between glBegin(GL_QUADS) and glEnd.
   void render_char_quad(const rpos& Center, const rpos& Scale, int Ascii, bool Italics);
+
+  // init's work, run as a protected call so that an error raised by the
+  // table's metamethods cannot escape: the font as light userdata, then the
+  // font table.
+  static int init_protected(lua_State* L);
+  void read_table(lua_State* L);
+  void read_glyph(lua_State* L, int Ascii);
 };
 
 // The font registered under Name, or null.

@@ -4,6 +4,7 @@
 #include <SDL_image.h>
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -45,13 +46,56 @@ void write_png(const std::string& File, int W, int H, int BytesPP, const std::ve
   if (Result != 0) throw std::runtime_error(IMG_GetError());
 }
 
+namespace {
+
+void put_le(std::string& Bytes, unsigned long Value, int Count)
+{
+  for (int i = 0; i < Count; ++i) Bytes += static_cast<char>((Value >> (8 * i)) & 0xff);
+}
+
+void write_bytes(const std::string& File, const std::string& Bytes)
+{
+  make_parent(File);
+  std::ofstream Out(File, std::ios::binary | std::ios::trunc);
+  Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  if (!Out) throw std::runtime_error("couldn't write " + File);
+}
+
+}  // namespace
+
+// Written by hand: SDL_SaveBMP converts 16-bit surfaces to 24 bits.
 void write_bmp16(const std::string& File, int W, int H)
 {
-  SDL_Surface* S = SDL_CreateRGBSurfaceWithFormat(0, W, H, 16, SDL_PIXELFORMAT_RGB565);
-  if (!S) throw std::runtime_error(SDL_GetError());
-  SDL_memset(S->pixels, 0x7f, static_cast<size_t>(S->pitch) * H);
-  make_parent(File);
-  int Result = SDL_SaveBMP(S, File.c_str());
-  SDL_FreeSurface(S);
-  if (Result != 0) throw std::runtime_error(SDL_GetError());
+  const unsigned long RowBytes = (static_cast<unsigned long>(W) * 2 + 3) / 4 * 4;
+  const unsigned long DataBytes = RowBytes * H;
+  const unsigned long Offset = 14 + 40 + 12;  // file header, info header, three channel masks
+  std::string Bytes = "BM";
+  put_le(Bytes, Offset + DataBytes, 4);
+  put_le(Bytes, 0, 4);
+  put_le(Bytes, Offset, 4);
+  put_le(Bytes, 40, 4);
+  put_le(Bytes, W, 4);
+  put_le(Bytes, H, 4);
+  put_le(Bytes, 1, 2);   // planes
+  put_le(Bytes, 16, 2);  // bits per pixel
+  put_le(Bytes, 3, 4);   // BI_BITFIELDS: the masks below make it RGB565
+  put_le(Bytes, DataBytes, 4);
+  put_le(Bytes, 2835, 4);
+  put_le(Bytes, 2835, 4);
+  put_le(Bytes, 0, 8);
+  put_le(Bytes, 0xF800, 4);
+  put_le(Bytes, 0x07E0, 4);
+  put_le(Bytes, 0x001F, 4);
+  Bytes.append(DataBytes, '\x7f');
+  write_bytes(File, Bytes);
+}
+
+void write_empty_tga(const std::string& File, int BytesPP)
+{
+  // Header: no id, no colour map, type 2 (true colour), origin and size 0,
+  // depth, descriptor (alpha bits for 32-bit, top-left origin).
+  unsigned char Header[18] = {0, 0, 2};
+  Header[16] = static_cast<unsigned char>(BytesPP * 8);
+  Header[17] = BytesPP == 4 ? 0x28 : 0x20;
+  write_bytes(File, std::string(reinterpret_cast<const char*>(Header), sizeof Header));
 }

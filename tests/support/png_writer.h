@@ -10,3 +10,6 @@
 void write_png(const std::string& File, int W, int H, int BytesPP, const std::vector<unsigned char>& Bytes);
 // A 16-bit (RGB565) BMP, a depth the loaders refuse.
 void write_bmp16(const std::string& File, int W, int H);
+// An uncompressed TGA of 0 x 0 pixels at BytesPP 3 or 4, which SDL_image
+// decodes into a surface without pixels. The name should end in ".tga".
+void write_empty_tga(const std::string& File, int BytesPP);

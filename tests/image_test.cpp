@@ -1,0 +1,200 @@
+#include "image.h"
+
+#include <SDL_image.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "png_writer.h"
+#include "temp_dir.h"
+#include "trace_capture.h"
+
+// The image cache lives for the whole process and is keyed by path, so every
+// test uses file names of its own.
+
+namespace {
+
+void expect_color(const fcolor& C, float R, float G, float B, float A)
+{
+  EXPECT_EQ(C[0], R);
+  EXPECT_EQ(C[1], G);
+  EXPECT_EQ(C[2], B);
+  EXPECT_EQ(C[3], A);
+}
+
+// 3 x 2, 24 bits: row 0 = (10,20,30) (40,50,60) (70,80,90), row 1 = ... (250,251,252).
+const std::vector<unsigned char> RGB_3X2 = {10, 20, 30, 40, 50, 60, 70, 80, 90,
+                                            100, 110, 120, 130, 140, 150, 250, 251, 252};
+
+}  // namespace
+
+TEST(Image, DecodesTwentyFourBitRowsAtTheirPitchWithOpaqueAlpha)
+{
+  temp_dir Dir;
+  write_png("data/rgb3x2.png", 3, 2, 3, RGB_3X2);
+  // An odd width pads SDL's 24-bit rows; make sure the picture has padding.
+  SDL_Surface* Raw = IMG_Load("data/rgb3x2.png");
+  ASSERT_NE(Raw, nullptr);
+  ASSERT_EQ(Raw->format->BitsPerPixel, 24);
+  ASSERT_GT(Raw->pitch, 9);
+  SDL_FreeSurface(Raw);
+
+  trace_capture Trace;
+  ref<image> I = image_load("data/rgb3x2.png");
+  ASSERT_FALSE(I.null());
+  EXPECT_EQ(Trace.lines(), std::vector<std::string>{"- image load: loading data/rgb3x2.png"});
+  EXPECT_EQ(I->size, mkiloc(3, 2));
+  ASSERT_EQ(I->pixels.size(), 6u);
+  for (size_t i = 0; i < 6; ++i)
+    expect_color(I->pixels[i], RGB_3X2[3 * i] / 255.0f, RGB_3X2[3 * i + 1] / 255.0f, RGB_3X2[3 * i + 2] / 255.0f,
+                 1.0f);
+  EXPECT_EQ(color2str(I->pixels[5]), "fafbfc");
+  EXPECT_EQ(color2str(I->pixels[0]), "0a141e");
+}
+
+TEST(Image, DecodesThirtyTwoBitAlphaBytesOver255)
+{
+  temp_dir Dir;
+  write_png("data/rgba2x1.png", 2, 1, 4, {255, 0, 128, 128, 1, 2, 3, 0});
+  ref<image> I = image_load("data/rgba2x1.png");
+  ASSERT_FALSE(I.null());
+  ASSERT_EQ(I->pixels.size(), 2u);
+  expect_color(I->pixels[0], 1.0f, 0.0f, 0.50196081f, 0.50196081f);
+  expect_color(I->pixels[1], 1 / 255.0f, 2 / 255.0f, 3 / 255.0f, 0.0f);
+}
+
+TEST(Image, GetPixelAnswersOpaqueWhiteOutsideEachBound)
+{
+  temp_dir Dir;
+  write_png("data/bounds.png", 3, 2, 3, RGB_3X2);
+  ref<image> I = image_load("data/bounds.png");
+  ASSERT_FALSE(I.null());
+  expect_color(I->get_pixel(mkiloc(2, 1)), 250 / 255.0f, 251 / 255.0f, 252 / 255.0f, 1.0f);
+  expect_color(I->get_pixel(mkiloc(0, 1)), 100 / 255.0f, 110 / 255.0f, 120 / 255.0f, 1.0f);
+  // (3, 0) would be element 3 if the column wrapped into the next row.
+  for (const iloc& Outside : {mkiloc(3, 0), mkiloc(0, 2), mkiloc(-1, 0), mkiloc(0, -1)})
+    expect_color(I->get_pixel(Outside), 1, 1, 1, 1);
+}
+
+TEST(Image, LoadsAreCachedByTheExactPathString)
+{
+  temp_dir Dir;
+  write_png("data/cached.png", 1, 1, 3, {1, 2, 3});
+  ref<image> First = image_load("data/cached.png");
+  ASSERT_FALSE(First.null());
+
+  trace_capture Trace;
+  std::remove("data/cached.png");
+  ref<image> Again = image_load("data/cached.png");
+  EXPECT_EQ(Again.ptr(), First.ptr());
+  EXPECT_EQ(Trace.text(), "");
+
+  write_png("data/cached.png", 1, 1, 3, {1, 2, 3});
+  ref<image> OtherPath = image_load("data//cached.png");
+  ASSERT_FALSE(OtherPath.null());
+  EXPECT_NE(OtherPath.ptr(), First.ptr());
+  EXPECT_EQ(OtherPath->pixels[0], First->pixels[0]);
+  EXPECT_EQ(Trace.lines(), std::vector<std::string>{"- image load: loading data//cached.png"});
+}
+
+TEST(Image, FailedLoadsReturnNullAreNotCachedAndLogAgain)
+{
+  temp_dir Dir;
+  write_png("data/grey.png", 2, 2, 1, {0, 64, 128, 255});
+  write_bmp16("data/rgb565.bmp", 2, 2);
+  trace_capture Trace;
+  for (int Round = 0; Round < 2; ++Round) {
+    EXPECT_TRUE(image_load("data/missing.png").null());
+    EXPECT_TRUE(image_load("data/grey.png").null());
+    EXPECT_TRUE(image_load("data/rgb565.bmp").null());
+  }
+  const std::vector<std::string> Once = {
+      "- image load: loading data/missing.png",
+      "* image load fatal: couldn't load image file ``data/missing.png''",
+      "- image load: loading data/grey.png",
+      "* image load fatal: unsupported BPP 8",
+      "- image load: loading data/rgb565.bmp",
+      "* image load fatal: unsupported BPP 16",
+  };
+  std::vector<std::string> Twice = Once;
+  Twice.insert(Twice.end(), Once.begin(), Once.end());
+  EXPECT_EQ(Trace.lines(), Twice);
+  EXPECT_EQ(Trace.stdout_text(), Trace.text());
+}
+
+TEST(Image, GetAnyPixelConsumesOneDrawPerCall)
+{
+  temp_dir Dir;
+  write_png("data/single.png", 1, 1, 4, {9, 8, 7, 6});
+  write_png("data/many.png", 3, 2, 3, RGB_3X2);
+  ref<image> Single = image_load("data/single.png");
+  ref<image> Many = image_load("data/many.png");
+  ASSERT_FALSE(Single.null());
+  ASSERT_FALSE(Many.null());
+
+  rngen RN, Shadow;
+  RN.seed(77);
+  Shadow.seed(77);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(Single->get_any_pixel(RN), Single->pixels[0]);
+    Shadow.get();
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Many->get_any_pixel(RN), Many->pixels[Shadow.get_index(6)]);
+  EXPECT_EQ(RN.get(), Shadow.get());
+}
+
+TEST(Image, PictureWithoutPixelsIsCachedAndAnswersWhiteEverywhere)
+{
+  temp_dir Dir;
+  write_empty_tga("data/empty24.tga", 3);
+  write_empty_tga("data/empty32.tga", 4);
+  for (const char* Path : {"data/empty24.tga", "data/empty32.tga"}) {
+    ref<image> I = image_load(Path);
+    ASSERT_FALSE(I.null()) << Path;
+    EXPECT_EQ(I->size, mkiloc(0, 0));
+    EXPECT_TRUE(I->pixels.empty());
+    expect_color(I->get_pixel(mkiloc(0, 0)), 1, 1, 1, 1);
+    rngen RN, Shadow;
+    expect_color(I->get_any_pixel(RN), 1, 1, 1, 1);
+    Shadow.get();
+    EXPECT_EQ(RN.get(), Shadow.get());
+    EXPECT_EQ(image_load(Path).ptr(), I.ptr());
+  }
+}
+
+TEST(ColorString, Str2colorReadsSixDigitsAndCountsOtherBytesAsZero)
+{
+  trace_capture Trace;
+  expect_color(str2color("FF8000"), 1.0f, 0.50196081f, 0.0f, 1.0f);
+  expect_color(str2color("ff8000"), 1.0f, 0.50196081f, 0.0f, 1.0f);
+  expect_color(str2color("#ff800"), 15 / 255.0f, 248 / 255.0f, 0.0f, 1.0f);
+  expect_color(str2color("zz\xff\x80gg"), 0, 0, 0, 1);
+  expect_color(str2color(""), 0, 0, 0, 0);
+  EXPECT_EQ(Trace.text(), "");
+
+  expect_color(str2color("#ff8000"), 0, 0, 0, 0);
+  expect_color(str2color("fff"), 0, 0, 0, 0);
+  EXPECT_EQ(Trace.lines(), (std::vector<std::string>{"! str2color fatal: bad color string ``#ff8000''",
+                                                     "! str2color fatal: bad color string ``fff''"}));
+}
+
+TEST(ColorString, EverySixDigitStringRoundTripsInLowerCase)
+{
+  char Hex[8];
+  for (int k = 0; k < 256; ++k) {
+    std::snprintf(Hex, sizeof Hex, "%02X%02X%02X", k, 255 - k, k);
+    std::string Lower = Hex;
+    for (char& C : Lower) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+    EXPECT_EQ(color2str(str2color(Hex)), Lower);
+  }
+}
+
+TEST(ColorString, Color2strTruncatesIgnoresAlphaAndNeverClamps)
+{
+  EXPECT_EQ(color2str(mkfcolor(1, 1, 1, 0)), "ffffff");
+  EXPECT_EQ(color2str(mkfcolor(0.5f, 0.999f, 0, 1)), "7ffe00");
+  EXPECT_EQ(color2str(mkfcolor(2, 0, 0, 1)), "1fe0000");
+  EXPECT_EQ(color2str(mkfcolor(1.5f, 0, 0, 1)), "17e0000");
+  EXPECT_EQ(color2str(mkfcolor(-0.5f, -0.001f, 0, 1)), "ffffff810000");
+  EXPECT_EQ(color2str(mkfcolor(NAN, 1e10f, -1e10f, 1)), "800000008000000080000000");
+}
