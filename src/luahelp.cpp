@@ -2,7 +2,6 @@
 
 #include <lua.hpp>
 
-#include <cstring>
 
 #include "die.h"
 #include "image.h"
@@ -153,7 +152,95 @@ void luahelp_table_clear(lua_State* L, const std::string& Name)
   store_field(L, Name);
 }
 
-// TODO(helper): the path walker and the value stream.
-void luahelp_get_path_table(lua_State*, const char**) {}
+namespace {
+
+// The text of a failed protected call's error object.
+std::string error_text(lua_State* L)
+{
+  const char* Text = lua_tostring(L, -1);
+  if (Text) return Text;
+  return std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+}
+
+// [-(Args+1), +Results] calls the function below the Args values on top
+// protected; on an error pops the error object and hands back its text.
+bool call_protected(lua_State* L, int Args, int Results, std::string& Error)
+{
+  if (lua_pcall(L, Args, Results, 0) == LUA_OK) return true;
+  Error = error_text(L);
+  lua_pop(L, 1);
+  return false;
+}
+
+// Where a protected walk is: its path and the segment being fetched, so a
+// failing metamethod can be reported by segment.
+struct path_walk {
+  const char** Path;
+  const char* Segment;
+};
+
+// [-0, +1] pushes field Segment of the table on top; metamethods take part.
+void fetch_segment(lua_State* L, path_walk& Walk, const char* Segment)
+{
+  Walk.Segment = Segment;
+  lua_pushstring(L, Segment);
+  lua_gettable(L, -2);
+}
+
+void log_broken_path(const char** Path, const char* Failing)
+{
+  die_warning(std::string("luahelp get path table fatal: couldn't get subpath ``") + Failing + "''");
+  die_warning("--- fullpath is: ");
+  for (const char** Segment = Path; *Segment; ++Segment) die_warning(std::string("--- ``") + *Segment + "''");
+}
+
+// [-1, +1..3] protected body of the walk; the light userdata path_walk at 1.
+// Returns the globals table and whatever the walk's outcome leaves above it.
+int walk_path(lua_State* L)
+{
+  path_walk& Walk = *static_cast<path_walk*>(lua_touserdata(L, 1));
+  const char** Path = Walk.Path;
+  lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
+  fetch_segment(L, Walk, Path[0]);
+  if (!lua_istable(L, -1)) {
+    lua_pop(L, 1);
+    die_fatal(std::string("luahelp get path table fatal: global ") + Path[0] + " isn't a table");
+    return 1;
+  }
+  for (const char** Segment = Path + 1; *Segment; ++Segment) {
+    fetch_segment(L, Walk, *Segment);
+    if (!lua_istable(L, -1)) {
+      log_broken_path(Path, *Segment);
+      return 3;
+    }
+    lua_replace(L, -2);
+  }
+  return 2;
+}
+
+}  // namespace
+
+// A metamethod that raises leaves the stack as it was, with a warning and
+// the error text as its detail line.
+void luahelp_get_path_table(lua_State* L, const char** Path)
+{
+  if (!Path || !Path[0]) {
+    die_fatal("luahelp get path table fatal: didn't pass any path segments in, not pushing anything");
+    return;
+  }
+  if (!lua_checkstack(L, 3)) {
+    die_warning("luahelp get path table warning: no room on the Lua stack, not pushing anything");
+    return;
+  }
+  path_walk Walk = {Path, Path[0]};
+  lua_pushcfunction(L, walk_path);
+  lua_pushlightuserdata(L, &Walk);
+  std::string Error;
+  if (call_protected(L, 1, LUA_MULTRET, Error)) return;
+  die_warning(std::string("luahelp get path table warning: error fetching ``") + Walk.Segment + "''");
+  die_warning("--- " + Error);
+}
+
+// TODO(helper): the value stream.
 void fput_lua_object(lua_State*, int, std::ostream&) {}
 void fget_lua_object(lua_State* L, std::istream&) { lua_pushnil(L); }
