@@ -62,7 +62,6 @@ class luahelp : public testing::Test {
     Stream.str(Bytes);
     fget_lua_object(L, Stream);
   }
-  // Whether the value on top equals Expression's value, deeply; pops nothing.
   bool is_globals(int Index)
   {
     lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
@@ -70,6 +69,7 @@ class luahelp : public testing::Test {
     lua_pop(L, 1);
     return Globals;
   }
+  // Whether the value on top equals Expression's value, deeply; pops nothing.
   bool top_is(const std::string& Expression)
   {
     lua_getglobal(L, "deep_equal");
