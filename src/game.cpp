@@ -19,6 +19,7 @@
 #include "filehelp.h"
 #include "image.h"
 #include "itostr.h"
+#include "luahelp.h"
 #include "main.h"
 #include "rngen.h"
 #include "sdlkeynames.h"
@@ -76,29 +77,6 @@ void set_number_entry(lua_State* L, double Key, double Value)
   lua_rawset(L, -3);
 }
 
-// [-1, +0] pops the error value on top and returns it as text: a string
-// whole (newlines and NULs included), a number as Lua writes it, any other
-// value by its type. Nothing here allocates inside Lua or calls a
-// metamethod, so it is safe outside a protected call.
-std::string pop_error_text(lua_State* L)
-{
-  std::string Text;
-  int Type = lua_type(L, -1);
-  if (Type == LUA_TSTRING) {
-    size_t Length = 0;
-    const char* Chars = lua_tolstring(L, -1, &Length);
-    Text.assign(Chars, Length);
-  } else if (Type == LUA_TNUMBER) {
-    char Buffer[LUAI_MAXNUMBER2STR];
-    std::snprintf(Buffer, sizeof Buffer, LUA_NUMBER_FMT, lua_tonumberx(L, -1, nullptr));
-    Text = Buffer;
-  } else {
-    Text = std::string("(error object is a ") + lua_typename(L, Type) + " value)";
-  }
-  lua_pop(L, 1);
-  return Text;
-}
-
 // [-0, +0] runs Step in protected mode with Arg as its one argument, a light
 // userdata (pushing it allocates nothing, so no Lua error can escape).
 // False, with the error text in ErrorText, when Step raised an error.
@@ -110,9 +88,7 @@ bool call_protected(lua_State* L, lua_CFunction Step, void* Arg, std::string& Er
   }
   lua_pushcfunction(L, Step);
   lua_pushlightuserdata(L, Arg);
-  if (lua_pcall(L, 1, 0, 0) == LUA_OK) return true;
-  ErrorText = pop_error_text(L);
-  return false;
+  return luahelp_pcall(L, 1, 0, ErrorText);
 }
 
 // A failure line and its detail line, written with the same function.

@@ -3,6 +3,7 @@
 #include <lua.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <vector>
 
@@ -157,25 +158,28 @@ void luahelp_table_clear(lua_State* L, const std::string& Name)
   store_field(L, Name);
 }
 
-namespace {
-
-// The text of a failed protected call's error object.
-std::string error_text(lua_State* L)
-{
-  const char* Text = lua_tostring(L, -1);
-  if (Text) return Text;
-  return std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
-}
-
-// [-(Args+1), +Results] calls the function below the Args values on top
-// protected; on an error pops the error object and hands back its text.
-bool call_protected(lua_State* L, int Args, int Results, std::string& Error)
+// Taking the text allocates nothing inside Lua and calls no metamethod, so
+// it is safe outside a protected call.
+bool luahelp_pcall(lua_State* L, int Args, int Results, std::string& Error)
 {
   if (lua_pcall(L, Args, Results, 0) == LUA_OK) return true;
-  Error = error_text(L);
+  int Type = lua_type(L, -1);
+  if (Type == LUA_TSTRING) {
+    size_t Length = 0;
+    const char* Text = lua_tolstring(L, -1, &Length);
+    Error.assign(Text, Length);
+  } else if (Type == LUA_TNUMBER) {
+    char Buffer[LUAI_MAXNUMBER2STR];
+    std::snprintf(Buffer, sizeof Buffer, LUA_NUMBER_FMT, lua_tonumberx(L, -1, nullptr));
+    Error = Buffer;
+  } else {
+    Error = std::string("(error object is a ") + lua_typename(L, Type) + " value)";
+  }
   lua_pop(L, 1);
   return false;
 }
+
+namespace {
 
 // Where a protected walk is: its path and the segment being fetched, so a
 // failing metamethod can be reported by segment.
@@ -241,7 +245,7 @@ void luahelp_get_path_table(lua_State* L, const char** Path)
   lua_pushcfunction(L, walk_path);
   lua_pushlightuserdata(L, &Walk);
   std::string Error;
-  if (call_protected(L, 1, LUA_MULTRET, Error)) return;
+  if (luahelp_pcall(L, 1, LUA_MULTRET, Error)) return;
   die_warning(std::string("luahelp get path table warning: error fetching ``") + Walk.Segment + "''");
   die_warning("--- " + Error);
 }
@@ -358,7 +362,7 @@ void fput_lua_object(lua_State* L, int StackID, std::ostream& Dest)
     lua_pushlightuserdata(L, &W);
     lua_pushvalue(L, Index);
     std::string Error;
-    if (!call_protected(L, 2, 0, Error)) {
+    if (!luahelp_pcall(L, 2, 0, Error)) {
       W.Out.str(std::string());
       write_nil_instead(W, "error writing a value");
       die_warning("--- " + Error);
@@ -512,7 +516,7 @@ void fget_lua_object(lua_State* L, std::istream& Source)
   lua_pushcfunction(L, read_protected);
   lua_pushlightuserdata(L, &R);
   std::string Error;
-  if (!call_protected(L, 1, 1, Error)) {
+  if (!luahelp_pcall(L, 1, 1, Error)) {
     Source.setstate(std::ios::failbit);
     die_warning("fget lua object warning: error reading a record, pushing nil");
     die_warning("--- " + Error);
