@@ -237,6 +237,9 @@ int SDL_main(int, char*[])
   main_loop(*G.ptr());
   die_progress("main: closing world");
   die_progress("main: quitting SDL");
+  // A software GL's drawing threads may still be on the last frame's
+  // clear; closing the display under them can hang the process at exit.
+  glFinish();
   SDL_Quit();
   return 0;
 }
