@@ -19,13 +19,6 @@ const int INIT_STACK_NEED = 3;
 // Horizontal shear of italics as a share of the drawn height.
 const double ITALICS_SHEAR = 0.125;
 
-// The error value on top as text (empty when it is not a string or number).
-std::string error_text(lua_State* L)
-{
-  const char* Text = lua_tolstring(L, -1, nullptr);
-  return Text ? std::string(Text) : std::string();
-}
-
 void log_init_error(const std::string& Detail)
 {
   die_warning("font init warning: error reading font table");
@@ -51,7 +44,8 @@ void font::init(lua_State* L)
     lua_pushvalue(L, Top);
   else
     lua_pushnil(L);
-  if (lua_pcall(L, 2, 0, 0) != LUA_OK) log_init_error(error_text(L));
+  std::string Error;
+  if (!luahelp_pcall(L, 2, 0, Error)) log_init_error(Error);
   lua_settop(L, Top);
 }
 

@@ -33,6 +33,12 @@ void luahelp_table_setrpos(lua_State* L, const std::string& Name, const rpos& Va
 void luahelp_table_setnewtable(lua_State* L, const std::string& Name);
 void luahelp_table_clear(lua_State* L, const std::string& Name);
 
+// [-(Args+1), +Results] calls the function below the Args values on top in
+// protected mode. On an error, pops the error value and gives its text in
+// Error: a string whole (line breaks and NULs kept), a number as Lua writes
+// it, any other value by its type.
+bool luahelp_pcall(lua_State* L, int Args, int Results, std::string& Error);
+
 // Walks Path (null-terminated array of segments) from the globals table.
 // [-0, +2] globals and the final table on success; fewer or more values on
 // the failures the log lines describe.
