@@ -62,7 +62,7 @@ end
 Wreck = class()
 
 local PIECES = 14
-local PIECE_GRAVITY = 32
+local PIECE_GRAVITY = 30
 local BLAST_SPEED = 220 -- of the shock ring, world units per second
 local BLAST_FADE = 1.5 -- the ring's alpha lost per second
 

@@ -41,7 +41,7 @@ function Hud:init()
   self.banner_panel = panel(0, BANNER_Y - 7, 0, 22, 0.55)
   self.message_time = 0
   self.title = {
-    panel(0, -10, 300, 140, 0.6),
+    panel(0, -10, 300, 140, 0.75),
     label("centertext", 0, -80, 2.2, "home_pad", "CAVERN DRIFT").draw,
     label("centertext", 0, -40, 0.65, "dim", "Fly down, gather every crystal, bring it home.").draw,
     label("centertext", 0, 14, SMALL, "text", "Left / Right turn      Up thrust      Land gently on a pad to refuel").draw,

@@ -4,10 +4,10 @@
 -- angle 0; a positive angle turns the nose clockwise on the screen.
 Ship = class()
 
-local GRAVITY = 32 -- world units per second per second
-local THRUST = 88
+local GRAVITY = 30 -- world units per second per second
+local THRUST = 75
 local TURN = 3.2 -- radians per second
-local DRAG = 0.08 -- share of the speed lost per second
+local DRAG = 0.12 -- share of the speed lost per second
 local FUEL = 100
 local BURN = 6 -- fuel per second of thrust
 local REFUEL = 40 -- fuel per second on a pad

@@ -239,7 +239,7 @@ class cave {
 void first_cave(const std::string& File)
 {
   cave C(64, 96, 11);
-  C.room(20, 9, 11, 5.5f);
+  C.room(20, 8, 12, 7);
   C.tunnel({{20, 10}, {27, 18}, {32, 26}, {28, 34}, {30, 44}}, 4);
   C.tunnel({{30, 28}, {42, 27}, {50, 31}}, 3.5f);
   C.room(53, 32, 6, 4.5f);
@@ -252,6 +252,7 @@ void first_cave(const std::string& File)
   C.room(56, 58, 4.5f, 4);
   C.pad(20, 13, true);
   C.pad(34, 50, false);
+  C.crystal(29, 7);
   C.crystal(55, 32);
   C.crystal(20, 61);
   C.crystal(9, 86);
@@ -266,7 +267,7 @@ void first_cave(const std::string& File)
 void second_cave(const std::string& File)
 {
   cave C(80, 112, 22);
-  C.room(40, 8, 12, 5);
+  C.room(40, 7, 13, 6.5f);
   C.tunnel({{36, 10}, {20, 22}, {16, 38}, {22, 52}}, 4);
   C.tunnel({{44, 10}, {60, 24}, {64, 40}, {58, 54}}, 4);
   C.room(20, 40, 8, 7);
@@ -296,7 +297,7 @@ void second_cave(const std::string& File)
 void third_cave(const std::string& File)
 {
   cave C(64, 128, 33);
-  C.room(14, 8, 9, 5);
+  C.room(14, 7, 10, 6.5f);
   C.tunnel({{14, 10}, {40, 16}, {50, 26}, {30, 34}, {14, 44}, {24, 56}, {48, 62}, {52, 76}, {34, 84}, {16, 92},
             {22, 106}, {44, 114}},
            4);
