@@ -222,7 +222,7 @@ function keypress(key)
   if key == "ESCAPE" then
     game_quit()
   elseif key == "SPACE" then
-    if g.state == "title" then
+    if g.state == "title" and g.cave then
       new_game()
     elseif g.state == "over" or g.state == "won" then
       to_title()
