@@ -448,6 +448,14 @@ const int MAX_DASHES = 100000;
 const int MAX_ARC_SEGMENTS = 100000;
 // Room for a number's text as Lua writes it (LUA_NUMBER_FMT).
 const size_t NUMBER_TEXT_SIZE = 32;
+// Strips of one terrain: an infinite or huge band would otherwise never end
+// the loop; at 10 units or more a strip, the cap covers a million units.
+const int MAX_TERRAIN_STRIPS = 100000;
+
+// The text argument of the text commands and terrain's swatch name. Kept
+// from one command to the next so that a frame's texts allocate only when one
+// is longer than any read before.
+std::string text_arg_buffer;
 
 const double PI = 3.141592653589793;
 const double TWO_PI = 6.283185307179586;
@@ -497,10 +505,10 @@ command_id find_command(const char* Text, size_t Length)
   return cmd_unknown;
 }
 
-// The keyword text of the string or number on top of the stack, cut at its
-// first zero byte. A number is written into Buffer as Lua would write it, so
-// no Lua string is made and the list keeps its number.
-const char* keyword_text(lua_State* L, char (&Buffer)[NUMBER_TEXT_SIZE], size_t& Length)
+// The text of the string or number on top of the stack, cut at its first
+// zero byte. A number is written into Buffer as Lua would write it, so no Lua
+// string is made and the list keeps its number.
+const char* element_text(lua_State* L, char (&Buffer)[NUMBER_TEXT_SIZE], size_t& Length)
 {
   if (lua_type(L, -1) == LUA_TNUMBER) {
     std::snprintf(Buffer, sizeof Buffer, LUA_NUMBER_FMT, lua_tonumberx(L, -1, nullptr));
@@ -529,6 +537,27 @@ bool read_numbers(lua_State* L, int Table, std::initializer_list<double*> Args)
 void drain(lua_State* L, int Table)
 {
   while (lua_next(L, Table)) lua_pop(L, 1);
+}
+
+// [-0, +0] with the traversal of the table at Table under way, reads the
+// next element into Text: a string, or a number as Lua writes it. False when
+// the table runs out first or the element is of another kind; the traversal
+// has then ended, the rest of the table drained unread.
+bool read_text(lua_State* L, int Table, std::string& Text)
+{
+  if (!lua_next(L, Table)) return false;
+  const int Type = lua_type(L, -1);
+  if (Type != LUA_TSTRING && Type != LUA_TNUMBER) {
+    lua_pop(L, 1);
+    drain(L, Table);
+    return false;
+  }
+  char Buffer[NUMBER_TEXT_SIZE];
+  size_t Length = 0;
+  const char* Chars = element_text(L, Buffer, Length);
+  Text.assign(Chars, Length);
+  lua_pop(L, 1);
+  return true;
 }
 
 void vertex(double X, double Y) { glVertex3f(static_cast<float>(X), static_cast<float>(Y), 0.0f); }
@@ -742,12 +771,102 @@ void render_translate(game& G, int Table, int& MatrixRoom)
   render_sub_command(G, Table);
 }
 
-// The asset commands: for now they skip their elements.
-void render_picture(game& G, int Table) { drain(G.L, Table); }
-void render_terrain(game& G, int Table) { drain(G.L, Table); }
-void render_text(game& G, int Table) { drain(G.L, Table); }
-void render_righttext(game& G, int Table) { drain(G.L, Table); }
-void render_centertext(game& G, int Table) { drain(G.L, Table); }
+// The texture at one world unit per texel, centred on the origin; texture
+// row 0 (the picture's top row) lies at -h/2.
+void draw_picture(const texture& T)
+{
+  const double HalfW = T.size_in_pixels[0] / 2;
+  const double HalfH = T.size_in_pixels[1] / 2;
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, T.id);
+  glBegin(GL_QUADS);
+  glNormal3f(0, 0, -1);
+  glTexCoord2d(0, 0);
+  glVertex3d(-HalfW, -HalfH, 0);
+  glTexCoord2d(1, 0);
+  glVertex3d(HalfW, -HalfH, 0);
+  glTexCoord2d(1, 1);
+  glVertex3d(HalfW, HalfH, 0);
+  glTexCoord2d(0, 1);
+  glVertex3d(-HalfW, HalfH, 0);
+  glEnd();
+  glDisable(GL_TEXTURE_2D);
+}
+
+// GetID is a texture's registry index; the current colour tints it.
+void render_picture(lua_State* L, int Table)
+{
+  double GetID = 0;
+  if (!read_numbers(L, Table, {&GetID})) return;
+  ref<texture> T = texture_get(script_number_to_int(GetID));
+  drain(L, Table);
+  if (!T.null()) draw_picture(*T.ptr());
+}
+
+// Strips 10 to 35 high from Y until one reaches Y + H, each in one random
+// pixel of the swatch, then opaque white. A strip that no longer raises CurY
+// (Y too large for the step to register) ends the band, and so does the cap.
+void draw_strips(const image& Swatch, rngen& RN, double Y, double W, double H)
+{
+  const double End = H + Y;
+  double CurY = Y;
+  glBegin(GL_QUADS);
+  for (int Strip = 0; End > CurY && Strip < MAX_TERRAIN_STRIPS; ++Strip) {
+    const double NextY = (25 * RN.get() + CurY) + 10;
+    if (!(NextY > CurY)) break;
+    const fcolor SwatchC = Swatch.get_any_pixel(RN);
+    glColor4fv(SwatchC);
+    vertex(-W, CurY);
+    vertex(-W, NextY);
+    vertex(W, NextY);
+    vertex(W, CurY);
+    CurY = NextY;
+  }
+  glEnd();
+  glColor4f(1, 1, 1, 1);
+}
+
+// A band from Y to about Y + H, x from -W to W; the swatch is an image path
+// used as it stands. The same Seed draws the same strips in every frame.
+void render_terrain(lua_State* L, int Table)
+{
+  double Y = 0, W = 0, H = 0, Seed = 0;
+  std::string& SwatchName = text_arg_buffer;
+  if (!read_numbers(L, Table, {&Y, &W, &H}) || !read_text(L, Table, SwatchName) ||
+      !read_numbers(L, Table, {&Seed}))
+    return;
+  rngen RN;  // the band's own; the scripts' generator is left alone
+  RN.seed(static_cast<uint32_t>(script_number_to_int(Seed)));
+  ref<image> I = image_load(SwatchName);
+  if (!I.null()) draw_strips(*I.ptr(), RN, Y, W, H);
+  drain(L, Table);
+}
+
+// Which point of the text lies at the given x.
+enum text_anchor { anchor_start, anchor_end, anchor_centre };
+
+// One line of text in the game font at W times its size, never in italics;
+// Y is the pen's y. A game without a font draws nothing.
+void render_anchored_text(game& G, int Table, text_anchor Anchor)
+{
+  double X = 0, Y = 0, W = 0;
+  std::string& Text = text_arg_buffer;
+  if (!read_numbers(G.L, Table, {&X, &Y, &W}) || !read_text(G.L, Table, Text)) return;
+  if (!G.F.null()) {
+    const rpos Scale = mkrpos(W, W, 1);
+    rpos Position = mkrpos(X, Y, 0);
+    if (Anchor != anchor_start) {
+      const double Length = G.F->get_length(Scale, Text);
+      Position[0] = Anchor == anchor_end ? X - Length : X - Length * 0.5;
+    }
+    G.F->render_string(Position, Scale, Text, false);
+  }
+  drain(G.L, Table);
+}
+
+void render_text(game& G, int Table) { render_anchored_text(G, Table, anchor_start); }
+void render_righttext(game& G, int Table) { render_anchored_text(G, Table, anchor_end); }
+void render_centertext(game& G, int Table) { render_anchored_text(G, Table, anchor_centre); }
 
 void run_command(game& G, command_id Id, int Table, int& MatrixRoom)
 {
@@ -765,8 +884,8 @@ void run_command(game& G, command_id Id, int Table, int& MatrixRoom)
     case cmd_scale: return render_scale(G, Table, MatrixRoom);
     case cmd_translate: return render_translate(G, Table, MatrixRoom);
     case cmd_zoffs: return render_zoffs(L, Table);
-    case cmd_picture: return render_picture(G, Table);
-    case cmd_terrain: return render_terrain(G, Table);
+    case cmd_picture: return render_picture(L, Table);
+    case cmd_terrain: return render_terrain(L, Table);
     case cmd_text: return render_text(G, Table);
     case cmd_righttext: return render_righttext(G, Table);
     case cmd_centertext: return render_centertext(G, Table);
@@ -780,7 +899,7 @@ void dispatch_keyword(game& G, int Table, int& MatrixRoom)
 {
   char Buffer[NUMBER_TEXT_SIZE];
   size_t Length = 0;
-  const char* Keyword = keyword_text(G.L, Buffer, Length);
+  const char* Keyword = element_text(G.L, Buffer, Length);
   const command_id Id = find_command(Keyword, Length);
   if (Id == cmd_unknown)
     die_warning("game render command warning: unrecognized command ``" + std::string(Keyword, Length) +

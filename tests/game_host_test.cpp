@@ -3,6 +3,9 @@
 #include <string>
 
 #include "game_fixture.h"
+#include "image.h"
+#include "png_writer.h"
+#include "texture.h"
 #include "rngen.h"
 
 namespace {
@@ -126,20 +129,143 @@ TEST_F(GameHostTest, TextLenIsZeroBeforeTheFontExistsAndWithoutGlyphs)
 
 TEST_F(GameHostTest, MissingPicturesGiveNothingAndAreReportedOnEveryCall)
 {
-  run("t = {texture_load('missing'), texture_load(7), texture_load('a\\0b')} w, h = image_size('none')");
+  run("t = {texture_load('missing'), texture_load(9), texture_load('a\\0b')} w, h = image_size('none')");
   run("n = select('#', image_size('none')) sp = image_load_subpixels('none', 0, 0, 2, 2)");
-  run("sm = image_load_submask('none', 0, 0, 2, 2)");
-  EXPECT_EQ(eval("#t .. tostring(w) .. tostring(h) .. n .. tostring(sp) .. tostring(sm)"), "0nilnil0nilnil");
-  // The loaders log their own lines before these.
-  lines_t Ours;
-  for (const std::string& Line : lines())
-    if (Line.compare(0, 9, "* script ") == 0) Ours.push_back(Line);
-  const std::string NoImage = "* script image load submask: could not find image none";
-  const lines_t Expected = {
-      "* script texture load: could not find texture missing", "* script texture load: could not find texture 7",
-      "* script texture load: could not find texture a", NoImage, NoImage, NoImage, NoImage,
+  run("sm = image_load_submask('none', 0, 0, 2, 2) t2 = texture_load('missing')");
+  EXPECT_EQ(eval("#t .. tostring(w) .. tostring(h) .. n .. tostring(sp) .. tostring(sm) .. tostring(t2)"),
+            "0nilnil0nilnilnil");
+  // The loaders log their own lines before these, and nothing is remembered.
+  const auto texture_lines = [](const std::string& Name, const std::string& Path) {
+    return lines_t{"- texture load: loading " + Path,
+                   "* texlib load texdata fatal: couldn't load image file ``" + Path + "''",
+                   "* script texture load: could not find texture " + Name};
   };
-  EXPECT_EQ(Ours, Expected);
+  const lines_t NoImage = {"- image load: loading data/none.png",
+                           "* image load fatal: couldn't load image file ``data/none.png''",
+                           "* script image load submask: could not find image none"};
+  lines_t Expected;
+  for (const lines_t& Part : {texture_lines("missing", "data/missing.png"), texture_lines("9", "data/9.png"),
+                              texture_lines("a", "data/a.png"), NoImage, NoImage, NoImage, NoImage,
+                              texture_lines("missing", "data/missing.png")})
+    Expected.insert(Expected.end(), Part.begin(), Part.end());
+  EXPECT_EQ(lines(), Expected);
+}
+
+// A W x H RGBA picture of one colour.
+void write_plain_png(const std::string& File, int W, int H)
+{
+  write_png(File, W, H, 4, std::vector<unsigned char>(static_cast<size_t>(W) * H * 4, 255));
+}
+
+TEST_F(GameHostTest, TextureLoadGivesEachPathOneIndexAndLoadsItOnce)
+{
+  for (const char* File : {"data/host_tex_a.png", "data/host_tex_b.png", "data/7.png", "data/host_cut.png"})
+    write_plain_png(File, 2, 2);
+  run("a1 = texture_load('host_tex_a') a2 = texture_load('host_tex_a') b = texture_load('host_tex_b')");
+  run("seven = texture_load(7) cut = texture_load('host_cut\\0.png')");
+  EXPECT_EQ(eval("a1 == a2 and b == a1 + 1 and seven == b + 1 and cut == seven + 1"), "true");
+  EXPECT_EQ(lines(), (lines_t{"- texture load: loading data/host_tex_a.png", "- texture load: loading data/host_tex_b.png",
+                              "- texture load: loading data/7.png", "- texture load: loading data/host_cut.png"}));
+  const ref<texture> Seven = texture_load("data/7.png", true);
+  ASSERT_FALSE(Seven.null());
+  EXPECT_EQ(eval("seven"), std::to_string(Seven->get_id));
+}
+
+// "data/host_pixels.png", 3 x 2: pixel k (column k % 3, row k / 3) has the
+// bytes 40k, 40k + 1, 40k + 2, 40k + 3, except that pixel 3's alpha is 128.
+class GameHostImageTest : public GameHostTest {
+ protected:
+  GameHostImageTest()
+  {
+    std::vector<unsigned char> Bytes;
+    for (int k = 0; k < 6; ++k)
+      for (int c = 0; c < 4; ++c) Bytes.push_back(static_cast<unsigned char>(k == 3 && c == 3 ? 128 : 40 * k + c));
+    write_png("data/host_pixels.png", 3, 2, 4, Bytes);
+    write_plain_png("data/host_40x30.png", 40, 30);
+    // Decoded here, once per process, so that no test sees the loading lines.
+    image_load("data/host_pixels.png");
+    image_load("data/host_40x30.png");
+    retrace();
+    // The bytes of a reader's table, from the colour values k / 255.
+    run("function bytes(t) local s = {} for i, v in ipairs(t) do s[i] = math.floor(v * 255 + 0.5) end"
+        " return #t .. ': ' .. table.concat(s, ' ') end");
+  }
+};
+
+TEST_F(GameHostImageTest, ImageReadersTakeTheRectangleRowByRowInPixelOrder)
+{
+  EXPECT_EQ(eval("table.concat({image_size('host_40x30')}, ' ')"), "40 30");
+  EXPECT_EQ(eval("bytes(image_load_subpixels('host_pixels', 0, 0, 2, 2))"),
+            "12: 0 1 2 40 41 42 120 121 122 160 161 162");
+  EXPECT_EQ(eval("bytes(image_load_submask('host_pixels', 0, 0, 2, 2))"), "4: 3 43 128 163");
+  // Colour values are floats widened: 128 is not 128 / 255 in double precision.
+  EXPECT_EQ(eval("string.format('%.15g', image_load_submask('host_pixels', 0, 1, 1, 1)[1])"), "0.501960813999176");
+  EXPECT_EQ(eval("image_load_submask('host_pixels', 0, 1, 1, 1)[1] == 128 / 255"), "false");
+
+  // Outside the picture every pixel is opaque white.
+  EXPECT_EQ(eval("table.concat(image_load_subpixels('host_pixels', -1, 0, 1, 1), ' ')"), "1 1 1");
+  EXPECT_EQ(eval("table.concat(image_load_submask('host_pixels', -1, 0, 1, 1), ' ')"), "1");
+  EXPECT_EQ(eval("bytes(image_load_subpixels('host_pixels', 2, 1, 2, 1))"), "6: 200 201 202 255 255 255");
+
+  // Fractions truncate toward zero.
+  EXPECT_EQ(eval("bytes(image_load_subpixels('host_pixels', 1.9, 0, 1, 1))"), "3: 40 41 42");
+  EXPECT_EQ(eval("bytes(image_load_subpixels('host_pixels', -0.5, 0, 1, 1))"), "3: 0 1 2");
+  EXPECT_EQ(eval("bytes(image_load_submask('host_pixels', 0, 0.7, 2.99, 1))"), "2: 3 43");
+
+  // An empty rectangle gives an empty table, not nil.
+  EXPECT_EQ(eval("bytes(image_load_subpixels('host_pixels', 0, 0, 0, 2)) .. bytes(image_load_submask('host_pixels',"
+                 " 0, 0, 2, -1)) .. bytes(image_load_submask('host_pixels', 0, 0, -5, -5))"),
+            "0: 0: 0: ");
+  EXPECT_EQ(lines(), lines_t{});
+}
+
+TEST_F(GameHostImageTest, TooLargeATableRaisesAMemoryErrorInTheScript)
+{
+  run("function update() big = image_load_subpixels('host_pixels', 0, 0, 5000, 5000) after = true end");
+  G.update(0.02);
+  // The error carries the calling script's position.
+  EXPECT_EQ(lines(), (lines_t{"! game update warning: error calling update function",
+                              "! --- [string \"function update() big = image_load_subpixels(...\"]:1: not enough memory"}));
+  EXPECT_EQ(eval("tostring(big) .. tostring(after)"), "nilnil");
+  EXPECT_EQ(eval("#image_load_submask('host_pixels', 2147483647, 2147483647, 2, 2)"), "4");
+}
+
+TEST_F(GameHostTest, GameFontMeasuresTextAndTakesTheNextTextureIndex)
+{
+  write_plain_png("data/host_share_a.png", 2, 2);
+  write_plain_png("data/host_share_b.png", 2, 2);
+  write_plain_png("data/host_font.png", 2, 2);
+  write_file("game/lib/std.lua", "before = texture_load('host_share_a') early = text_len(1, 'ab')");
+  write_file("game/font.lua", "font = { texture = 'data/host_font.png', pixelsize = 16,"
+                              " glyph_97 = { advance = 0.5 }, glyph_98 = { advance = 0.25 } }");
+  write_file("game/main.lua", "after = texture_load('host_share_b')");
+  retrace();
+  game Second;
+  Second.init();
+  EXPECT_EQ(lines(), (lines_t{"- texture load: loading data/host_share_a.png", "- texture load: loading data/host_font.png",
+                              "- texture load: loading data/host_share_b.png"}));
+  EXPECT_EQ(lua_eval(Second.L, "after - before"), "2");
+  EXPECT_EQ(lua_eval(Second.L, "before + 1"), std::to_string(texture_load("data/host_font.png", true)->get_id));
+
+  // Before the font exists every text measures 0.
+  EXPECT_EQ(lua_eval(Second.L, "early"), "0");
+  EXPECT_EQ(lua_eval(Second.L, "text_len(1, 'ab') .. ' ' .. text_len(2, 'ab') .. ' ' .. text_len('2', 'ba')"),
+            "12 24 24");
+  EXPECT_EQ(lua_eval(Second.L, "text_len(3, '') .. ' ' .. text_len(1, 'zz\\255') .. ' ' .. text_len(1, 'a\\0b')"),
+            "0 0 8");
+}
+
+TEST_F(GameHostTest, FontTableThatRaisesLeavesAnEmptyFontAndStartUpGoesOn)
+{
+  write_file("game/font.lua", "font = setmetatable({}, {__index = function(_, k) error('no field ' .. k, 0) end})");
+  write_file("game/main.lua", "main_ran = true len = text_len(1, 'ab')");
+  retrace();
+  game Second;
+  Second.init();
+  EXPECT_EQ(lines(), (lines_t{"! font init warning: error reading font table", "! --- no field texture"}));
+  EXPECT_EQ(lua_eval(Second.L, "tostring(main_ran) .. ' ' .. len"), "true 0");
+  EXPECT_FALSE(Second.F.null());
+  EXPECT_EQ(lua_gettop(Second.L), 0);
 }
 
 }  // namespace

@@ -14,6 +14,11 @@
 
 #include "game.h"
 #include "gl_window.h"
+#include "image.h"
+#include "png_writer.h"
+#include "rngen.h"
+#include "temp_dir.h"
+#include "texture.h"
 #include "trace_capture.h"
 
 namespace {
@@ -373,16 +378,6 @@ TEST_F(GameRender, CircarcSegmentCountIsBounded)
   EXPECT_EQ(100000u, count_primitives("{'circarc', 0, 0, 100, 0, 1000000, 1}"));
 }
 
-TEST_F(GameRender, AssetCommandsAreRecognizedAndSkipped)
-{
-  trace_capture Trace;
-  std::vector<fb_primitive> Drawn =
-      draw("{{'picture', 0}, {'terrain', 0, 400, 100, 'none.png', 7}, {'text', 10, 20, 2, 'hi'},"
-           " {'righttext', 10, 20, 2, 'hi'}, {'centertext', 10, 20, 2, 'hi'}, {'none', 1, 2}, {'rect', 0, 0, 1, 1}}");
-  EXPECT_EQ((texts{"(-1,-1)-(1,1)"}), boxes_of(Drawn));
-  EXPECT_TRUE(Trace.lines().empty());
-}
-
 TEST_F(GameRender, NonFiniteArgumentsDrawWithoutHarm)
 {
   draw("{{'rgba', 0/0, 1/0, -1/0, 1}, {'line', 0/0, 0, 1/0, 0, 0/0}, {'rect', 1/0, -1/0, 0/0, 1e300},"
@@ -487,6 +482,339 @@ TEST_F(GameRender, ErrorsFetchingTheListAreLoggedAndTheFrameGoesOn)
 
   run("setmetatable(_G, {__index = function(t, k) if k == 'render_list' then return {'rect', 0, 0, 1, 1} end end})");
   EXPECT_EQ((texts{"(-1,-1)-(1,1)"}), boxes_of(frame()));
+}
+
+// The asset commands, over pictures, a swatch and a font atlas written into
+// a temporary working directory. The image cache and the texture registry
+// live as long as the process, so every file is written with the same bytes
+// in every test and textures are named by the indices their loads return.
+class GameRenderAssets : public GameRender {
+ protected:
+  temp_dir Dir;
+  ref<texture> Wide;    // 4 x 2, opaque white
+  ref<texture> Tall;    // 2 x 6, opaque white
+  ref<texture> Banded;  // 4 x 4: two red rows over two blue rows
+  ref<image> Swatch;    // 2 x 2: four colours, one half transparent
+
+  void SetUp() override
+  {
+    GameRender::SetUp();
+    write_png("data/render_wide.png", 4, 2, 4, std::vector<unsigned char>(4 * 2 * 4, 255));
+    write_png("data/render_tall.png", 2, 6, 4, std::vector<unsigned char>(2 * 6 * 4, 255));
+    std::vector<unsigned char> Bands;
+    for (int Pixel = 0; Pixel < 16; ++Pixel)
+      Bands.insert(Bands.end(), {static_cast<unsigned char>(Pixel < 8 ? 255 : 0), 0,
+                                 static_cast<unsigned char>(Pixel < 8 ? 0 : 255), 255});
+    write_png("data/render_banded.png", 4, 4, 4, Bands);
+    write_png("swatch.png", 2, 2, 4, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 128, 255, 255, 0, 255});
+    Wide = texture_load("data/render_wide.png", false);
+    Tall = texture_load("data/render_tall.png", false);
+    Banded = texture_load("data/render_banded.png", false);
+    Swatch = image_load("swatch.png");
+    ASSERT_FALSE(Wide.null() || Tall.null() || Banded.null() || Swatch.null());
+  }
+
+  // The global id is the texture's registry index.
+  void set_id(const ref<texture>& T)
+  {
+    lua_pushnumber(G.L, T.c_ptr()->get_id);
+    lua_setglobal(G.L, "id");
+  }
+  std::vector<fb_primitive> draw_with_id(const std::string& List, const ref<texture>& T)
+  {
+    set_id(T);
+    return draw(List);
+  }
+
+  // One real frame of List on a black back buffer.
+  void render_pixels(const std::string& List)
+  {
+    run("render_list = " + List);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    G.render();
+  }
+
+  // The game font: pixel size 10; "h" 0.5 wide with advance 0.6, "i" 0.2
+  // wide with advance 0.3, both 1 high with their top at the pen; "4" and
+  // "2" like "i".
+  void make_font()
+  {
+    write_png("data/render_font.png", 2, 2, 4, std::vector<unsigned char>(16, 255));
+    run("font = { texture = 'data/render_font.png', pixelsize = 10,"
+        "  glyph_104 = { bearing_x = 0.1, bearing_y = 1, size_x = 0.5, size_y = 1, advance = 0.6 },"
+        "  glyph_105 = { bearing_y = 1, texcoord_x = 0.5, size_x = 0.2, size_y = 1, advance = 0.3 } }"
+        "font.glyph_52 = font.glyph_105 font.glyph_50 = font.glyph_105");
+    G.F = mkref(new font());
+    lua_getglobal(G.L, "font");
+    G.F->init(G.L);
+    lua_pop(G.L, 1);
+  }
+};
+
+// The corners of every quad in the order given: Mesa reports a quad
+// v1 v2 v3 v4 as the triangles (v1, v2, v4) and (v2, v3, v4).
+std::vector<fb_vertex> quad_corners(const std::vector<fb_primitive>& Drawn)
+{
+  std::vector<fb_vertex> Corners;
+  EXPECT_EQ(0u, Drawn.size() % 2);
+  for (size_t a = 0; a + 1 < Drawn.size(); a += 2) {
+    const std::vector<fb_vertex>& First = Drawn[a].vertices;
+    const std::vector<fb_vertex>& Second = Drawn[a + 1].vertices;
+    EXPECT_TRUE(First.size() == 3 && Second.size() == 3);
+    if (First.size() != 3 || Second.size() != 3) break;
+    Corners.insert(Corners.end(), {First[0], First[1], Second[1], First[2]});
+  }
+  return Corners;
+}
+
+// A corner as "(x,y)" in world units with its texture coordinate "s,t".
+std::string textured_point(const fb_vertex& V) { return point(V) + coord(V.s) + "," + coord(V.t); }
+
+std::array<double, 3> current_normal()
+{
+  std::array<double, 3> N;
+  GLfloat Values[3];
+  glGetFloatv(GL_CURRENT_NORMAL, Values);
+  for (int a = 0; a < 3; ++a) N[a] = Values[a];
+  return N;
+}
+
+GLint bound_texture()
+{
+  GLint Name = -1;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &Name);
+  return Name;
+}
+
+std::string rgb(const pixel_rgba& P)
+{
+  return std::to_string(P.r) + " " + std::to_string(P.g) + " " + std::to_string(P.b);
+}
+
+TEST_F(GameRenderAssets, PictureDrawsItsTextureAtOneUnitPerTexelAroundTheOrigin)
+{
+  trace_capture Trace;
+  texts Corners;
+  for (const fb_vertex& V : quad_corners(draw_with_id("{'picture', id, 'extra', {}}", Wide)))
+    Corners.push_back(textured_point(V));
+  EXPECT_EQ((texts{"(-2,-1)0,0", "(2,-1)1,0", "(2,1)1,1", "(-2,1)0,1"}), Corners);
+  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+  EXPECT_EQ(Wide->id, bound_texture());
+  EXPECT_EQ((std::array<double, 3>{0, 0, -1}), current_normal());
+  std::array<GLfloat, 4> TexCoord;
+  glGetFloatv(GL_CURRENT_TEXTURE_COORDS, TexCoord.data());
+  EXPECT_EQ((std::array<GLfloat, 4>{0, 1, 0, 1}), TexCoord);
+
+  EXPECT_EQ((texts{"(9,17)-(11,23)"}), boxes_of(draw_with_id("{'translate', 10, 20, {'picture', id}}", Tall)));
+  // Indices truncate toward zero.
+  EXPECT_EQ((texts{"(-1,-3)-(1,3)"}), boxes_of(draw_with_id("{'picture', id + 0.9}", Tall)));
+  EXPECT_EQ(Tall->id, bound_texture());
+  const ref<texture> First = texture_get(0);
+  const double HalfW = First->size_in_pixels[0] / 2, HalfH = First->size_in_pixels[1] / 2;
+  EXPECT_EQ((texts{"(" + coord(-HalfW) + "," + coord(-HalfH) + ")-(" + coord(HalfW) + "," + coord(HalfH) + ")"}),
+            boxes_of(draw("{'picture', -0.5}")));
+  EXPECT_EQ(First->id, bound_texture());
+  EXPECT_TRUE(draw("{'picture'}").empty());
+  EXPECT_TRUE(Trace.lines().empty());
+}
+
+TEST_F(GameRenderAssets, PictureOutsideTheRegistryDrawsNothingAndTheListGoesOn)
+{
+  trace_capture Trace;
+  EXPECT_EQ((texts{"(-1,-1)-(1,1)"}),
+            boxes_of(draw("{{'picture', -1}, {'picture', 0/0}, {'picture', 3e9}, {'picture', 2147483647},"
+                          " {'rect', 0, 0, 1, 1}}")));
+  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+  EXPECT_EQ((texts{"* texture get fatal: texture -1 out of range",
+                   "* texture get fatal: texture -2147483648 out of range",
+                   "* texture get fatal: texture -2147483648 out of range",
+                   "* texture get fatal: texture 2147483647 out of range"}),
+            Trace.lines());
+}
+
+TEST_F(GameRenderAssets, PictureShowsItsTopRowBelowTheOriginTintedByTheCurrentColour)
+{
+  // Window rows 298 and 299 show texture rows 0 and 1 (world y -2 to 0).
+  set_id(Banded);
+  render_pixels("{{'rgba', 1, 1, 1, 1}, {'picture', id}}");
+  EXPECT_EQ("255 0 0", rgb(gl_read_pixel(400, 298)));
+  EXPECT_EQ("255 0 0", rgb(gl_read_pixel(398, 299)));
+  EXPECT_EQ("0 0 255", rgb(gl_read_pixel(401, 301)));
+  EXPECT_EQ("0 0 0", rgb(gl_read_pixel(400, 302)));
+  EXPECT_EQ("0 0 0", rgb(gl_read_pixel(402, 300)));
+  EXPECT_EQ("0 0 0", rgb(gl_read_pixel(397, 300)));
+
+  render_pixels("{{'rgba', 0, 1, 1, 1}, {'picture', id}}");
+  EXPECT_EQ("0 0 0", rgb(gl_read_pixel(400, 298)));
+  EXPECT_EQ("0 0 255", rgb(gl_read_pixel(400, 301)));
+
+  // Half opacity over black.
+  render_pixels("{{'rgba', 1, 1, 1, 0.5}, {'picture', id}}");
+  const pixel_rgba Half = gl_read_pixel(400, 298);
+  EXPECT_NEAR(128, Half.r, 1);
+  EXPECT_EQ(0, Half.g);
+  EXPECT_EQ(0, Half.b);
+}
+
+struct strip {
+  double y0, y1;      // world y of the strip's bottom and top
+  double r, g, b, a;  // its one colour
+};
+
+// The strips of {'terrain', Y, W, H, 'swatch.png', Seed}, worked out here.
+std::vector<strip> expected_strips(const image& Swatch, double Y, double H, unsigned long Seed)
+{
+  rngen RN;
+  RN.seed(Seed);
+  std::vector<strip> Strips;
+  for (double CurY = Y; H + Y > CurY;) {
+    const double NextY = (25 * RN.get() + CurY) + 10;
+    const fcolor C = Swatch.get_any_pixel(RN);
+    Strips.push_back({CurY, NextY, C[0], C[1], C[2], C[3]});
+    CurY = NextY;
+  }
+  return Strips;
+}
+
+// The strips drawn, checking that each is a quad given as (-W, y0),
+// (-W, y1), (W, y1), (W, y0) in one colour.
+std::vector<strip> drawn_strips(const std::vector<fb_primitive>& Drawn, double W)
+{
+  std::vector<strip> Strips;
+  const std::vector<fb_vertex> Corners = quad_corners(Drawn);
+  for (size_t a = 0; a + 3 < Corners.size(); a += 4) {
+    const fb_vertex* Q = &Corners[a];
+    const double Xs[4] = {-W, -W, W, W};
+    for (int b = 0; b < 4; ++b) {
+      EXPECT_NEAR(Xs[b], world_x(Q[b]), 1e-3);
+      EXPECT_TRUE(Q[b].r == Q[0].r && Q[b].g == Q[0].g && Q[b].b == Q[0].b && Q[b].a == Q[0].a);
+    }
+    EXPECT_NEAR(world_y(Q[0]), world_y(Q[3]), 1e-3);
+    EXPECT_NEAR(world_y(Q[1]), world_y(Q[2]), 1e-3);
+    Strips.push_back({world_y(Q[0]), world_y(Q[1]), Q[0].r, Q[0].g, Q[0].b, Q[0].a});
+  }
+  return Strips;
+}
+
+void expect_strips(const std::vector<strip>& Want, const std::vector<strip>& Got)
+{
+  ASSERT_EQ(Want.size(), Got.size());
+  for (size_t a = 0; a < Want.size(); ++a) {
+    EXPECT_NEAR(Want[a].y0, Got[a].y0, 1e-3) << "strip " << a;
+    EXPECT_NEAR(Want[a].y1, Got[a].y1, 1e-3) << "strip " << a;
+    EXPECT_EQ((std::array<double, 4>{Want[a].r, Want[a].g, Want[a].b, Want[a].a}),
+              (std::array<double, 4>{Got[a].r, Got[a].g, Got[a].b, Got[a].a}))
+        << "strip " << a;
+  }
+}
+
+TEST_F(GameRenderAssets, TerrainDrawsTheSameSeededStripsOfItsSwatchEveryFrame)
+{
+  trace_capture Trace;
+  run("render_list = {{'rgba', 1, 0, 0, 1}, {'terrain', 0, 400, 100, 'swatch.png', 7, 'extra'}}");
+  const std::vector<strip> Strips = drawn_strips(frame(), 400);
+  expect_strips(expected_strips(*Swatch.ptr(), 0, 100, 7), Strips);
+  ASSERT_GE(Strips.size(), 3u);
+  ASSERT_LE(Strips.size(), 10u);
+  EXPECT_NEAR(0, Strips.front().y0, 1e-9);
+  EXPECT_GE(Strips.back().y1, 100);
+  EXPECT_LE(Strips.back().y1, 135);
+  for (size_t a = 0; a < Strips.size(); ++a) {
+    EXPECT_GE(Strips[a].y1 - Strips[a].y0, 10 - 1e-3);
+    EXPECT_LE(Strips[a].y1 - Strips[a].y0, 35 + 1e-3);
+    if (a > 0) {
+      EXPECT_EQ(Strips[a - 1].y1, Strips[a].y0);
+    }
+  }
+  EXPECT_EQ((std::array<double, 4>{1, 1, 1, 1}), current_color());
+  expect_strips(Strips, drawn_strips(frame(), 400));
+
+  // Seed 0 counts as 1; another seed draws another band.
+  expect_strips(drawn_strips(draw("{'terrain', -50, 30, 200, 'swatch.png', 1}"), 30),
+                drawn_strips(draw("{'terrain', -50, 30, 200, 'swatch.png', 0}"), 30));
+  expect_strips(expected_strips(*Swatch.ptr(), 0, 100, 8),
+                drawn_strips(draw("{'terrain', 0, 400, 100, 'swatch.png', 8}"), 400));
+  EXPECT_NE(expected_strips(*Swatch.ptr(), 0, 100, 8)[0].y1, expected_strips(*Swatch.ptr(), 0, 100, 7)[0].y1);
+  EXPECT_TRUE(Trace.lines().empty());
+}
+
+TEST_F(GameRenderAssets, TerrainWithoutBandSwatchOrSeedDrawsNothing)
+{
+  trace_capture Trace;
+  // An empty band still leaves opaque white.
+  EXPECT_TRUE(draw("{{'rgba', 1, 0, 0, 1}, {'terrain', 0, 400, 0, 'swatch.png', 7}}").empty());
+  EXPECT_EQ((std::array<double, 4>{1, 1, 1, 1}), current_color());
+  EXPECT_TRUE(draw("{{'rgba', 1, 0, 0, 1}, {'terrain', 0, 400, 100, 'swatch.png'}, {'terrain', 0, 400, 100, 'none.png'}}")
+                  .empty());
+  EXPECT_TRUE(Trace.lines().empty());
+
+  // The swatch path is used as it stands, tried again every frame.
+  run("render_list = {{'rgba', 1, 0, 0, 1}, {'terrain', 0, 400, 100, 'none.png', 7}, {'terrain', 0, 400, 100, 'swatch', 7}}");
+  EXPECT_TRUE(frame().empty());
+  EXPECT_TRUE(frame().empty());
+  EXPECT_EQ((std::array<double, 4>{1, 0, 0, 1}), current_color());
+  const texts Failed = {"- image load: loading none.png", "* image load fatal: couldn't load image file ``none.png''",
+                        "- image load: loading swatch", "* image load fatal: couldn't load image file ``swatch''"};
+  texts Twice = Failed;
+  Twice.insert(Twice.end(), Failed.begin(), Failed.end());
+  EXPECT_EQ(Twice, Trace.lines());
+}
+
+TEST_F(GameRenderAssets, TerrainEndsWhenItsBandCannotBeReached)
+{
+  // Strips that no longer raise the band's y, and bands that are not numbers.
+  EXPECT_TRUE(draw("{{'terrain', 1e18, 400, 1000, 'swatch.png', 7}, {'terrain', -1e300, 400, 1e300, 'swatch.png', 7},"
+                   " {'terrain', 0/0, 400, 100, 'swatch.png', 7}, {'terrain', 0, 400, 0/0, 'swatch.png', 7},"
+                   " {'terrain', -1/0, 400, 1/0, 'swatch.png', 7}}")
+                  .empty());
+  // Infinite and huge bands are cut at 100000 strips (GL counts a quad as one).
+  EXPECT_EQ(100000u, count_primitives("{'terrain', 0, 400, 1/0, 'swatch.png', 7}"));
+  EXPECT_EQ(100000u, count_primitives("{'terrain', 0, 400, 1e300, 'swatch.png', 7}"));
+  EXPECT_EQ((std::array<double, 4>{1, 1, 1, 1}), current_color());
+}
+
+TEST_F(GameRenderAssets, TextStartsEndsOrIsCentredAtXInTheGameFont)
+{
+  make_font();
+  trace_capture Trace;
+  std::vector<fb_primitive> Drawn = draw("{{'rgba', 1, 0, 0.5, 1}, {'text', 10, 20, 2, 'hi'}}");
+  EXPECT_EQ((texts{"(12,0)-(22,20)", "(22,0)-(26,20)"}), boxes_of(Drawn));
+  ASSERT_FALSE(Drawn.empty());
+  EXPECT_DOUBLE_EQ(1.0, Drawn[0].vertices[0].r);
+  EXPECT_DOUBLE_EQ(0.5, Drawn[0].vertices[0].b);
+  EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+  // "hi" at size 2 is 18 wide.
+  EXPECT_EQ((texts{"(-6,0)-(4,20)", "(4,0)-(8,20)"}), boxes_of(draw("{'righttext', 10, 20, 2, 'hi'}")));
+  EXPECT_EQ((texts{"(3,0)-(13,20)", "(13,0)-(17,20)"}), boxes_of(draw("{'centertext', 10, 20, 2, 'hi'}")));
+
+  // A number is its text; a text ends at its first zero byte.
+  const texts FortyTwo = {"(0,-10)-(2,0)", "(3,-10)-(5,0)"};
+  EXPECT_EQ(FortyTwo, boxes_of(draw("{'text', 0, 0, 1, 42}")));
+  EXPECT_EQ(FortyTwo, boxes_of(draw("{'text', 0, 0, 1, '42\\0h'}")));
+  EXPECT_EQ(FortyTwo, boxes_of(draw("{'text', 0, 0, 1, nil, '42'}")));
+  EXPECT_TRUE(draw("{{'text', 0, 0, 1}, {'centertext', 0, 0, 1, ''}, {'righttext', 0, 0, 1, 'xyz'}}").empty());
+  EXPECT_TRUE(Trace.lines().empty());
+}
+
+TEST_F(GameRenderAssets, TextAndSwatchOfAnotherKindAbandonTheirCommandSilently)
+{
+  make_font();
+  trace_capture Trace;
+  EXPECT_EQ((texts{"(-1,-1)-(1,1)"}),
+            boxes_of(draw("{{'text', 0, 0, 1, {}}, {'righttext', 0, 0, 1, true, 'hi'}, {'centertext', 0, 0, 1, print},"
+                          " {'terrain', 0, 400, 100, {}, 7}, {'terrain', 0, 400, 100, false, 'swatch.png', 7},"
+                          " {'rect', 0, 0, 1, 1}}")));
+  EXPECT_TRUE(Trace.lines().empty());
+}
+
+TEST_F(GameRenderAssets, TextWithoutAGameFontDrawsNothing)
+{
+  trace_capture Trace;
+  const std::string List = "{{'text', 0, 0, 1, 'hi'}, {'righttext', 0, 0, 1, 'hi'}, {'centertext', 0, 0, 1, 'hi'}, {'rect', 0, 0, 1, 1}}";
+  EXPECT_EQ((texts{"(-1,-1)-(1,1)"}), boxes_of(draw(List)));
+  G.F = mkref(new font());
+  EXPECT_EQ((texts{"(-1,-1)-(1,1)"}), boxes_of(draw(List)));
+  EXPECT_TRUE(Trace.lines().empty());
 }
 
 }  // namespace

@@ -71,3 +71,8 @@ end
 function std.lerp(a, b, t)
   return a + (b - a) * t
 end
+
+-- The angle a in radians brought into -pi .. pi.
+function std.angle(a)
+  return (a + math.pi) % (2 * math.pi) - math.pi
+end
