@@ -399,6 +399,15 @@ class Program : public testing::Test {
     ::Clock = nullptr;
     return Result;
   }
+  // A run whose standard output goes to Probe, which sees each line as the
+  // program writes it.
+  int run_watching(std::streambuf& Probe)
+  {
+    std::streambuf* Stdout = std::cout.rdbuf(&Probe);
+    int Result = run();
+    std::cout.rdbuf(Stdout);
+    return Result;
+  }
   // A fresh clock and queue of hooks for another run.
   void reset_clock() { Clock = fake_clock(); }
 
@@ -448,10 +457,7 @@ TEST_F(Program, TheWindowIsTitledLoadingUntilStartUpEndsThenVeldt)
   at(0, [&] { LinesBeforeLoop = Probe.titles.size(); });
   at(1, [&] { TitleInLoop = SDL_GetWindowTitle(screen_window); });
   quit_at(1);
-  std::streambuf* Stdout = std::cout.rdbuf(&Probe);
-  int Result = run();
-  std::cout.rdbuf(Stdout);
-  EXPECT_EQ(0, Result);
+  EXPECT_EQ(0, run_watching(Probe));
 
   lines_t Lines = lines();
   ASSERT_EQ(Lines.size(), Probe.titles.size());
@@ -718,10 +724,7 @@ TEST_F(Program, TheWindowIsTitledLoadingWhileTheScriptsRun)
   write_quiet_start_up_scripts(RECORDING_MAIN + "WARN('main script running')\n");
   title_probe Probe;
   quit_at(1);
-  std::streambuf* Stdout = std::cout.rdbuf(&Probe);
-  int Result = run();
-  std::cout.rdbuf(Stdout);
-  EXPECT_EQ(0, Result);
+  EXPECT_EQ(0, run_watching(Probe));
   lines_t Lines = lines();
   ASSERT_EQ(Lines.size(), Probe.titles.size());
   size_t Warned = find_line(Lines, "! main script running");
