@@ -71,9 +71,10 @@ void fput_string(std::ostream& Dest, const std::string& Value)
   Dest.write(Value.data(), Len);
 }
 
-std::string fget_string(std::istream& Source)
+std::string fget_string(std::istream& Source) { return fget_string_bytes(Source, fget_int(Source)); }
+
+std::string fget_string_bytes(std::istream& Source, int Len)
 {
-  int Len = fget_int(Source);
   std::string Text;
   std::streamsize Left = Len > 0 ? Len : 0;
   while (Left > 0) {

@@ -19,3 +19,7 @@ void fput_string(std::ostream& Dest, const std::string& Value);
 // count gives the empty string. A count beyond the stream's end gives the
 // bytes actually read (up to a NUL) and leaves the stream failed.
 std::string fget_string(std::istream& Source);
+// The Len bytes of a string whose count has already been read, as
+// fget_string reads them: bounded chunks, cut at the first NUL, fewer when
+// the stream ends first (it is then failed); nothing for Len <= 0.
+std::string fget_string_bytes(std::istream& Source, int Len);

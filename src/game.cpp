@@ -523,13 +523,18 @@ const char* element_text(lua_State* L, char (&Buffer)[NUMBER_TEXT_SIZE], size_t&
 // [-0, +0] with the traversal of the table at Table under way, reads the
 // next elements as numbers into Args; false when the table runs out first
 // (the traversal has then ended).
+bool read_number(lua_State* L, int Table, double& Arg)
+{
+  if (!lua_next(L, Table)) return false;
+  Arg = lua_tonumberx(L, -1, nullptr);
+  lua_pop(L, 1);
+  return true;
+}
+
 bool read_numbers(lua_State* L, int Table, std::initializer_list<double*> Args)
 {
-  for (double* Arg : Args) {
-    if (!lua_next(L, Table)) return false;
-    *Arg = lua_tonumberx(L, -1, nullptr);
-    lua_pop(L, 1);
-  }
+  for (double* Arg : Args)
+    if (!read_number(L, Table, *Arg)) return false;
   return true;
 }
 
@@ -600,27 +605,15 @@ void render_rect(lua_State* L, int Table)
   drain(L, Table);
 }
 
-void render_quad(lua_State* L, int Table)
+// Corners x, y pairs in the order given, as one primitive of Mode.
+template <int Corners>
+void render_polygon(lua_State* L, int Table, GLenum Mode)
 {
-  double X1 = 0, Y1 = 0, X2 = 0, Y2 = 0, X3 = 0, Y3 = 0, X4 = 0, Y4 = 0;
-  if (!read_numbers(L, Table, {&X1, &Y1, &X2, &Y2, &X3, &Y3, &X4, &Y4})) return;
-  glBegin(GL_QUADS);
-  vertex(X1, Y1);
-  vertex(X2, Y2);
-  vertex(X3, Y3);
-  vertex(X4, Y4);
-  glEnd();
-  drain(L, Table);
-}
-
-void render_tri(lua_State* L, int Table)
-{
-  double X1 = 0, Y1 = 0, X2 = 0, Y2 = 0, X3 = 0, Y3 = 0;
-  if (!read_numbers(L, Table, {&X1, &Y1, &X2, &Y2, &X3, &Y3})) return;
-  glBegin(GL_TRIANGLES);
-  vertex(X1, Y1);
-  vertex(X2, Y2);
-  vertex(X3, Y3);
+  double XY[2 * Corners];
+  for (double& V : XY)
+    if (!read_number(L, Table, V)) return;
+  glBegin(Mode);
+  for (int c = 0; c < Corners; ++c) vertex(XY[2 * c], XY[2 * c + 1]);
   glEnd();
   drain(L, Table);
 }
@@ -875,8 +868,8 @@ void run_command(game& G, command_id Id, int Table, int& MatrixRoom)
     case cmd_rgba: return render_rgba(L, Table);
     case cmd_line: return render_line(L, Table);
     case cmd_rect: return render_rect(L, Table);
-    case cmd_quad: return render_quad(L, Table);
-    case cmd_tri: return render_tri(L, Table);
+    case cmd_quad: return render_polygon<4>(L, Table, GL_QUADS);
+    case cmd_tri: return render_polygon<3>(L, Table, GL_TRIANGLES);
     case cmd_dashline: return render_dashline(L, Table);
     case cmd_circarc: return render_circarc(L, Table);
     case cmd_camera: return render_camera(L, Table);
@@ -1006,14 +999,14 @@ class depth_scope {
 // for its two pushes.
 int render_frame(lua_State* L)
 {
-  game* const G = static_cast<game*>(lua_touserdata(L, 1));
+  game& G = step_arg<game>(L);
   lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
   lua_pushstring(L, "render_list");
   lua_gettable(L, -2);
   if (lua_isnil(L, -1))
     die_fatal("game render fatal: couldn't find the global render table");
   else
-    G->render_command();
+    G.render_command();
   lua_pop(L, 2);
   return 0;
 }

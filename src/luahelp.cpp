@@ -404,30 +404,14 @@ bool arrived(lua_State* L, value_reader& R)
   return false;
 }
 
-// Reads Count bytes a piece at a time, so a damaged count never allocates
-// more than the stream really holds; false when the stream ends first.
-bool read_bytes(std::istream& In, int Count, std::string& Text)
-{
-  char Piece[4096];
-  while (Count > 0) {
-    std::streamsize Want = std::min<std::streamsize>(Count, sizeof Piece);
-    if (!In.read(Piece, Want)) return false;
-    Text.append(Piece, static_cast<size_t>(Want));
-    Count -= static_cast<int>(Want);
-  }
-  return true;
-}
-
 // [-0, +1]
 void read_string(lua_State* L, value_reader& R)
 {
   int Count = fget_int(R.In);
   if (!arrived(L, R)) return;
   if (Count < 0) return damaged(L, R, "negative string byte count " + itostr(Count));
-  std::string Text;
-  if (!read_bytes(R.In, Count, Text)) return damaged(L, R, STREAM_ENDED);
-  size_t Nul = Text.find('\0');
-  if (Nul != std::string::npos) Text.resize(Nul);
+  const std::string Text = fget_string_bytes(R.In, Count);
+  if (R.In.fail()) return damaged(L, R, STREAM_ENDED);
   lua_pushlstring(L, Text.data(), Text.size());
 }
 

@@ -62,25 +62,11 @@ struct drawn_vertex {
 drawn_vertex world(const fb_vertex& V) { return {world_x(V), world_y(V), V.s, V.t}; }
 
 // The corners of every quad Draw makes, in the order they were given, in
-// world units. Mesa reports a quad v1 v2 v3 v4 in feedback mode as the
-// triangles (v1, v2, v4) and (v2, v3, v4).
+// world units.
 std::vector<drawn_vertex> drawn(const std::function<void()>& Draw)
 {
-  std::vector<fb_primitive> Polygons = gl_feedback(Draw);
   std::vector<drawn_vertex> Corners;
-  for (size_t i = 0; i < Polygons.size(); ++i) {
-    const std::vector<fb_vertex>& V = Polygons[i].vertices;
-    EXPECT_EQ(Polygons[i].kind, fb_primitive::POLYGON);
-    if (V.size() == 4) {
-      for (const fb_vertex& Corner : V) Corners.push_back(world(Corner));
-      continue;
-    }
-    EXPECT_EQ(V.size(), 3u);
-    EXPECT_LT(i + 1, Polygons.size());
-    if (V.size() != 3 || i + 1 >= Polygons.size()) break;
-    const std::vector<fb_vertex>& Second = Polygons[++i].vertices;
-    Corners.insert(Corners.end(), {world(V[0]), world(V[1]), world(Second[1]), world(V[2])});
-  }
+  for (const fb_vertex& Corner : fb_quad_corners(gl_feedback(Draw))) Corners.push_back(world(Corner));
   return Corners;
 }
 

@@ -551,22 +551,6 @@ class GameRenderAssets : public GameRender {
   }
 };
 
-// The corners of every quad in the order given: Mesa reports a quad
-// v1 v2 v3 v4 as the triangles (v1, v2, v4) and (v2, v3, v4).
-std::vector<fb_vertex> quad_corners(const std::vector<fb_primitive>& Drawn)
-{
-  std::vector<fb_vertex> Corners;
-  EXPECT_EQ(0u, Drawn.size() % 2);
-  for (size_t a = 0; a + 1 < Drawn.size(); a += 2) {
-    const std::vector<fb_vertex>& First = Drawn[a].vertices;
-    const std::vector<fb_vertex>& Second = Drawn[a + 1].vertices;
-    EXPECT_TRUE(First.size() == 3 && Second.size() == 3);
-    if (First.size() != 3 || Second.size() != 3) break;
-    Corners.insert(Corners.end(), {First[0], First[1], Second[1], First[2]});
-  }
-  return Corners;
-}
-
 // A corner as "(x,y)" in world units with its texture coordinate "s,t".
 std::string textured_point(const fb_vertex& V) { return point(V) + coord(V.s) + "," + coord(V.t); }
 
@@ -595,7 +579,7 @@ TEST_F(GameRenderAssets, PictureDrawsItsTextureAtOneUnitPerTexelAroundTheOrigin)
 {
   trace_capture Trace;
   texts Corners;
-  for (const fb_vertex& V : quad_corners(draw_with_id("{'picture', id, 'extra', {}}", Wide)))
+  for (const fb_vertex& V : fb_quad_corners(draw_with_id("{'picture', id, 'extra', {}}", Wide)))
     Corners.push_back(textured_point(V));
   EXPECT_EQ((texts{"(-2,-1)0,0", "(2,-1)1,0", "(2,1)1,1", "(-2,1)0,1"}), Corners);
   EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
@@ -681,7 +665,7 @@ std::vector<strip> expected_strips(const image& Swatch, double Y, double H, unsi
 std::vector<strip> drawn_strips(const std::vector<fb_primitive>& Drawn, double W)
 {
   std::vector<strip> Strips;
-  const std::vector<fb_vertex> Corners = quad_corners(Drawn);
+  const std::vector<fb_vertex> Corners = fb_quad_corners(Drawn);
   for (size_t a = 0; a + 3 < Corners.size(); a += 4) {
     const fb_vertex* Q = &Corners[a];
     const double Xs[4] = {-W, -W, W, W};

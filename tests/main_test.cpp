@@ -345,14 +345,6 @@ SDL_Event event_of_type(Uint32 Type)
   return E;
 }
 
-lines_t split_lines(const std::string& Text)
-{
-  lines_t Lines;
-  std::istringstream In(Text);
-  for (std::string Line; std::getline(In, Line);) Lines.push_back(Line);
-  return Lines;
-}
-
 size_t find_line(const lines_t& Lines, const std::string& Line)
 {
   for (size_t i = 0; i < Lines.size(); ++i)

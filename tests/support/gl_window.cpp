@@ -1,6 +1,7 @@
 #include "gl_window.h"
 
 #include <GL/gl.h>
+#include <gtest/gtest.h>
 #include <GL/glu.h>
 
 #include <cstdlib>
@@ -100,6 +101,27 @@ std::vector<fb_primitive> gl_feedback(const std::function<void()>& Draw)
     Primitives.push_back(P);
   }
   return Primitives;
+}
+
+std::vector<fb_vertex> fb_quad_corners(const std::vector<fb_primitive>& Primitives)
+{
+  std::vector<fb_vertex> Corners;
+  for (size_t i = 0; i < Primitives.size(); ++i) {
+    const std::vector<fb_vertex>& V = Primitives[i].vertices;
+    EXPECT_EQ(Primitives[i].kind, fb_primitive::POLYGON);
+    if (V.size() == 4) {
+      Corners.insert(Corners.end(), V.begin(), V.end());
+      continue;
+    }
+    EXPECT_EQ(V.size(), 3u);
+    EXPECT_LT(i + 1, Primitives.size());
+    if (V.size() != 3 || i + 1 >= Primitives.size()) break;
+    const std::vector<fb_vertex>& Second = Primitives[++i].vertices;
+    EXPECT_EQ(Second.size(), 3u);
+    if (Second.size() != 3) break;
+    Corners.insert(Corners.end(), {V[0], V[1], Second[1], V[2]});
+  }
+  return Corners;
 }
 
 double world_x(const fb_vertex& V) { return V.x - 400.0; }

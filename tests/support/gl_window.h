@@ -31,6 +31,12 @@ struct fb_primitive {
 // Window coordinates: pixels from the lower left of the 800 x 600 viewport.
 std::vector<fb_primitive> gl_feedback(const std::function<void()>& Draw);
 
+// The corners of every quad among Primitives, in the order they were given.
+// Mesa reports a quad v1 v2 v3 v4 as the triangles (v1, v2, v4) and
+// (v2, v3, v4); a quad reported whole is taken as it is. Anything else is a
+// test failure.
+std::vector<fb_vertex> fb_quad_corners(const std::vector<fb_primitive>& Primitives);
+
 // World coordinates (-400..400, -300..300) of a feedback vertex under the
 // fixed projection and the full 800 x 600 viewport.
 double world_x(const fb_vertex& V);

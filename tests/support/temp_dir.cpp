@@ -41,3 +41,11 @@ std::string read_file(const std::string& File)
   Text << In.rdbuf();
   return Text.str();
 }
+
+std::vector<std::string> split_lines(const std::string& Text)
+{
+  std::vector<std::string> Lines;
+  std::istringstream In(Text);
+  for (std::string Line; std::getline(In, Line);) Lines.push_back(Line);
+  return Lines;
+}

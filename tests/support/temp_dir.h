@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class temp_dir {
  public:
@@ -23,3 +24,5 @@ class temp_dir {
 // folders on its way.
 void write_file(const std::string& File, const std::string& Text);
 std::string read_file(const std::string& File);
+// The lines of Text without their line ends.
+std::vector<std::string> split_lines(const std::string& Text);

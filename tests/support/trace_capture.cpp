@@ -30,19 +30,7 @@ trace_capture::~trace_capture()
 
 std::string trace_capture::text() const { return read_file(File); }
 
-std::vector<std::string> trace_capture::lines() const
-{
-  std::vector<std::string> Lines;
-  std::string Text = text();
-  size_t Start = 0;
-  while (Start < Text.size()) {
-    size_t End = Text.find('\n', Start);
-    if (End == std::string::npos) End = Text.size();
-    Lines.push_back(Text.substr(Start, End - Start));
-    Start = End + 1;
-  }
-  return Lines;
-}
+std::vector<std::string> trace_capture::lines() const { return split_lines(text()); }
 
 std::string trace_capture::stdout_text()
 {
