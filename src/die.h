@@ -2,7 +2,9 @@
 #pragma once
 
 #include <fstream>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 // The trace file; closed by its own destructor when the process exits.
 extern std::ofstream TRACE_FILE;
@@ -11,10 +13,20 @@ extern std::ofstream TRACE_FILE;
 // only standard output receives lines. Writes nothing.
 void die_init(const std::string& TraceFile);
 
-// Writes Marker, a blank, Message and a line end to the trace file, flushes,
-// then the same to standard output, flushes.
-void die_line(char Marker, const std::string& Message);
+// A message given as pieces that are written one after the other. Neither
+// form of a message allocates, so a line can still be written when memory
+// has run out.
+using die_pieces = std::initializer_list<std::string_view>;
 
-void die_progress(const std::string& Message);  // marker '-'
-void die_warning(const std::string& Message);   // marker '!'
-void die_fatal(const std::string& Message);     // marker '*'; never ends the process
+// Writes Marker, a blank, Message and a line end to the trace file, flushes,
+// then the same to standard output, flushes. Each stream starts the line from
+// a clean state; a line whose write fails is dropped, never written later.
+void die_line(char Marker, std::string_view Message);
+void die_line(char Marker, die_pieces Message);
+
+void die_progress(std::string_view Message);  // marker '-'
+void die_progress(die_pieces Message);
+void die_warning(std::string_view Message);   // marker '!'
+void die_warning(die_pieces Message);
+void die_fatal(std::string_view Message);     // marker '*'; never ends the process
+void die_fatal(die_pieces Message);

@@ -22,7 +22,7 @@ const double ITALICS_SHEAR = 0.125;
 void log_init_error(const std::string& Detail)
 {
   die_warning("font init warning: error reading font table");
-  die_warning("--- " + Detail);
+  die_warning({"--- ", Detail});
 }
 
 }  // namespace
@@ -62,7 +62,7 @@ void font::read_table(lua_State* L)
   const std::string Texture = luahelp_table_getstring(L, "texture", "");
   face_t = texture_load(Texture, true);
   if (face_t.null()) {
-    die_fatal("font init fatal: couldn't load texture ``" + Texture + "''");
+    die_fatal({"font init fatal: couldn't load texture ``", Texture, "''"});
     return;
   }
   pixel_size = luahelp_table_getnumber(L, "pixelsize", 0);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -100,7 +101,7 @@ fcolor luahelp_table_getfcolor(lua_State* L, const std::string& Name, const fcol
 {
   std::string Text = luahelp_table_getstring(L, Name, "");
   if (Text.size() == 6) return str2color(Text);
-  if (!Text.empty()) die_warning("luahelp table getfcolor warning: improperly formatted color string ``" + Text + "''");
+  if (!Text.empty()) die_warning({"luahelp table getfcolor warning: improperly formatted color string ``", Text, "''"});
   fcolor Result;
   for (int i = 0; i < 4; ++i)
     Result[i] = static_cast<float>(luahelp_table_getnumber(L, Name + COLOR_SUFFIXES[i], Default[i]));
@@ -160,9 +161,18 @@ void luahelp_table_clear(lua_State* L, const std::string& Name)
 
 // Taking the text allocates nothing inside Lua and calls no metamethod, so
 // it is safe outside a protected call.
-bool luahelp_pcall(lua_State* L, int Args, int Results, std::string& Error)
+namespace {
+
+// The text of the error value on top, as luahelp_pcall gives it.
+void error_text(lua_State* L, int Status, std::string& Error)
 {
-  if (lua_pcall(L, Args, Results, 0) == LUA_OK) return true;
+  // Lua, built as C++, ends a call with a status of its own when host code
+  // inside it throws; the value on top is then not an error value. Host
+  // code throws only when an allocation fails.
+  if (Status != LUA_ERRRUN && Status != LUA_ERRMEM && Status != LUA_ERRERR && Status != LUA_ERRGCMM) {
+    Error = "not enough memory";
+    return;
+  }
   int Type = lua_type(L, -1);
   if (Type == LUA_TSTRING) {
     size_t Length = 0;
@@ -174,6 +184,21 @@ bool luahelp_pcall(lua_State* L, int Args, int Results, std::string& Error)
     Error = Buffer;
   } else {
     Error = std::string("(error object is a ") + lua_typename(L, Type) + " value)";
+  }
+}
+
+}  // namespace
+
+bool luahelp_pcall(lua_State* L, int Args, int Results, std::string& Error)
+{
+  const int Status = lua_pcall(L, Args, Results, 0);
+  if (Status == LUA_OK) return true;
+  try {
+    error_text(L, Status, Error);
+  } catch (const std::bad_alloc&) {
+    // The text could not be copied; this one is short enough to be kept
+    // without allocating.
+    Error = "(no memory)";
   }
   lua_pop(L, 1);
   return false;
@@ -198,9 +223,9 @@ void fetch_segment(lua_State* L, path_walk& Walk, const char* Segment)
 
 void log_broken_path(const char** Path, const char* Failing)
 {
-  die_warning(std::string("luahelp get path table fatal: couldn't get subpath ``") + Failing + "''");
+  die_warning({"luahelp get path table fatal: couldn't get subpath ``", Failing, "''"});
   die_warning("--- fullpath is: ");
-  for (const char** Segment = Path; *Segment; ++Segment) die_warning(std::string("--- ``") + *Segment + "''");
+  for (const char** Segment = Path; *Segment; ++Segment) die_warning({"--- ``", *Segment, "''"});
 }
 
 // [-1, +1..3] protected body of the walk; the light userdata path_walk at 1.
@@ -213,7 +238,7 @@ int walk_path(lua_State* L)
   fetch_segment(L, Walk, Path[0]);
   if (!lua_istable(L, -1)) {
     lua_pop(L, 1);
-    die_fatal(std::string("luahelp get path table fatal: global ") + Path[0] + " isn't a table");
+    die_fatal({"luahelp get path table fatal: global ", Path[0], " isn't a table"});
     return 1;
   }
   for (const char** Segment = Path + 1; *Segment; ++Segment) {
@@ -246,8 +271,8 @@ void luahelp_get_path_table(lua_State* L, const char** Path)
   lua_pushlightuserdata(L, &Walk);
   std::string Error;
   if (luahelp_pcall(L, 1, LUA_MULTRET, Error)) return;
-  die_warning(std::string("luahelp get path table warning: error fetching ``") + Walk.Segment + "''");
-  die_warning("--- " + Error);
+  die_warning({"luahelp get path table warning: error fetching ``", Walk.Segment, "''"});
+  die_warning({"--- ", Error});
 }
 
 namespace {
@@ -270,7 +295,7 @@ void write_value(lua_State* L, value_writer& W, int Index);
 
 void write_nil_instead(value_writer& W, const std::string& Why)
 {
-  die_warning("fput lua object warning: " + Why + ", writing nil");
+  die_warning({"fput lua object warning: ", Why, ", writing nil"});
   fput_int(W.Out, LUA_TNIL);
 }
 
@@ -319,7 +344,7 @@ void write_value(lua_State* L, value_writer& W, int Index)
     case LUA_TBOOLEAN: fput_int(W.Out, lua_toboolean(L, Index) ? 1 : 0); break;
     case LUA_TNUMBER: fput_double(W.Out, lua_tonumberx(L, Index, nullptr)); break;
     case LUA_TSTRING: fput_string(W.Out, text_at(L, Index)); break;
-    default: die_warning("fput lua object warning: unsupported object type " + itostr(Type));
+    default: die_warning({"fput lua object warning: unsupported object type ", itostr(Type)});
   }
 }
 
@@ -350,7 +375,7 @@ void fput_lua_object(lua_State* L, int StackID, std::ostream& Dest)
 {
   if (position_type(L, StackID) == LUA_TNONE) {
     fput_int(Dest, LUA_TNONE);
-    die_warning("fput lua object warning: unsupported object type " + itostr(LUA_TNONE));
+    die_warning({"fput lua object warning: unsupported object type ", itostr(LUA_TNONE)});
     return;
   }
   value_writer W;
@@ -365,7 +390,7 @@ void fput_lua_object(lua_State* L, int StackID, std::ostream& Dest)
     if (!luahelp_pcall(L, 2, 0, Error)) {
       W.Out.str(std::string());
       write_nil_instead(W, "error writing a value");
-      die_warning("--- " + Error);
+      die_warning({"--- ", Error});
     }
   }
   const std::string Record = W.Out.str();
@@ -468,7 +493,7 @@ void read_value(lua_State* L, value_reader& R)
     case LUA_TSTRING: read_string(L, R); break;
     case LUA_TTABLE: read_table(L, R); break;
     default:
-      die_warning("fget lua object warning: unsupported object type " + itostr(Tag));
+      die_warning({"fget lua object warning: unsupported object type ", itostr(Tag)});
       lua_pushnil(L);
   }
 }
@@ -493,7 +518,7 @@ void fget_lua_object(lua_State* L, std::istream& Source)
 {
   if (!lua_checkstack(L, 2)) {
     Source.setstate(std::ios::failbit);
-    die_warning("fget lua object warning: " + NO_STACK_ROOM + ", pushing nothing");
+    die_warning({"fget lua object warning: ", NO_STACK_ROOM, ", pushing nothing"});
     return;
   }
   value_reader R = {Source, 0, std::string()};
@@ -503,9 +528,9 @@ void fget_lua_object(lua_State* L, std::istream& Source)
   if (!luahelp_pcall(L, 1, 1, Error)) {
     Source.setstate(std::ios::failbit);
     die_warning("fget lua object warning: error reading a record, pushing nil");
-    die_warning("--- " + Error);
+    die_warning({"--- ", Error});
     lua_pushnil(L);
     return;
   }
-  if (!R.Damage.empty()) die_warning("fget lua object warning: " + R.Damage + ", pushing nil");
+  if (!R.Damage.empty()) die_warning({"fget lua object warning: ", R.Damage, ", pushing nil"});
 }

@@ -1,8 +1,13 @@
 #include "die.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <streambuf>
@@ -149,4 +154,29 @@ TEST(DieTest, DisconnectedStandardOutputNeitherStopsTheFileNorLaterStdoutLines)
   }
   EXPECT_EQ(read_file("trace.txt"), "- first\n! second\n- third\n");
   EXPECT_EQ(Out.received, "- third\n");
+}
+
+TEST(DieTest, ALineTheFileCannotTakeIsDroppedAndTheLinesAfterItArrive)
+{
+  temp_dir Dir;
+  // The file-size limit stands in for a full disk; it is the child's own.
+  const pid_t Child = fork();
+  ASSERT_GE(Child, 0);
+  if (Child == 0) {
+    if (!std::freopen("/dev/null", "w", stdout)) std::_Exit(2);
+    die_init("trace.txt");
+    rlimit Full = {18, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &Full);
+    die_progress("line 1");  // nine bytes a line: the first two fill the file
+    die_progress("line 2");
+    die_progress("line 3");
+    rlimit Room = {RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &Room);
+    die_progress("line 4");
+    std::exit(0);  // the trace file is closed by its exit handler
+  }
+  int Status = 0;
+  ASSERT_EQ(Child, waitpid(Child, &Status, 0));
+  EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Status;
+  EXPECT_EQ(read_file("trace.txt"), "- line 1\n- line 2\n- line 4\n");
 }
