@@ -4,8 +4,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
+file_kind fkind(const std::string& File)
+{
+  struct stat Info;
+  if (stat(File.c_str(), &Info) != 0) return file_absent;
+  return S_ISREG(Info.st_mode) ? file_regular : file_other;
+}
+
 bool fexist(const std::string& File)
 {
+  if (fkind(File) != file_regular) return false;
   FILE* F = std::fopen(File.c_str(), "rb");
   if (!F) return false;
   std::fclose(F);

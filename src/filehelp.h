@@ -6,7 +6,13 @@
 #include <ostream>
 #include <string>
 
-// True when File can be opened for reading ("rb"); it is closed at once.
+// What File names, after following links. The program opens only regular
+// files: anything else (a named pipe, a folder, a device) counts as absent or
+// unloadable, since opening a pipe can block for ever.
+enum file_kind { file_absent, file_regular, file_other };
+file_kind fkind(const std::string& File);
+// True when File is a regular file that can be opened for reading ("rb"); it
+// is closed at once.
 bool fexist(const std::string& File);
 
 void fput_int(std::ostream& Dest, int Value);

@@ -9,6 +9,12 @@
 #include "rngen.h"
 #include "vecco.h"
 
+struct SDL_Surface;
+
+// Pictures of more pixels are refused: one cached image of them would take
+// more than 1 GiB of float colours. An 8192 x 8192 picture still loads.
+const long long IMAGE_MAX_PIXELS = 1LL << 26;
+
 class image {
  public:
   iloc size;                    // width, height in pixels
@@ -19,6 +25,15 @@ class image {
   // A pixel picked with one draw of RN; opaque white for an image without pixels.
   fcolor get_any_pixel(rngen& RN) const;
 };
+
+enum image_decode_result { image_decoded, image_unloadable, image_too_large };
+
+// Decodes the picture file at Path with SDL_image; the caller frees the
+// surface. Null, with Result telling why, for anything that is not a regular
+// file, for SVG text whatever its name, for what SDL_image cannot decode,
+// and for pictures of more than IMAGE_MAX_PIXELS pixels: PNG, GIF and JPEG
+// sizes are read from the file's header, so refusing them decodes nothing.
+SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result);
 
 // The decoded picture at path Name (24 or 32 bits), or a null handle after
 // logging. Successful loads are cached for the life of the process.

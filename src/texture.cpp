@@ -2,15 +2,14 @@
 
 #include <GL/gl.h>
 #include <SDL.h>
-#include <SDL_image.h>
 
-#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <new>
 
 #include "die.h"
+#include "image.h"
 #include "itostr.h"
 
 namespace {
@@ -19,9 +18,6 @@ namespace {
 // number scripts use). Only grows; the index is destroyed first at exit.
 std::map<std::string, ref<texture>> loaded;
 std::vector<ref<texture>> loaded_index;
-
-// Mask bits are indexed by int: pictures with more pixels are refused.
-const long long MAX_PIXELS = INT_MAX;
 
 // The GL format for a surface depth; 0 for a depth that is refused.
 GLenum format_for_depth(int Depth)
@@ -34,12 +30,11 @@ GLenum format_for_depth(int Depth)
   }
 }
 
-// Sizes the mask and Buffer for the texture's pixels; false when the picture
-// is too large or memory runs out.
+// Sizes the mask and Buffer for the texture's pixels (no more than
+// IMAGE_MAX_PIXELS); false when memory runs out.
 bool allocate_pixels(texture& Texture, int BytesPP, std::vector<unsigned char>& Buffer)
 {
-  long long Count = static_cast<long long>(Texture.w) * Texture.h;
-  if (Texture.w < 0 || Texture.h < 0 || Count > MAX_PIXELS) return false;
+  const long long Count = static_cast<long long>(Texture.w) * Texture.h;
   try {
     Texture.mask.assign(static_cast<size_t>(Count), false);
     Buffer.resize(static_cast<size_t>(Count) * BytesPP);
@@ -136,7 +131,7 @@ ref<texture> texture_from_surface(SDL_Surface* Surface, bool Interp)
   if (Converted) convert_pixels(Surface, BytesPP, T, Buffer);
   SDL_FreeSurface(Surface);
   if (!Converted) {
-    die_fatal("load texture fatal: unsupported image bpp " + itostr(Depth));
+    die_fatal({"load texture fatal: unsupported image bpp ", itostr(Depth)});
     return ref<texture>();
   }
   upload(T, Format, BytesPP, Buffer, Interp);
@@ -155,10 +150,15 @@ ref<texture> texture_load(const std::string& Name, bool Interp)
 {
   std::map<std::string, ref<texture>>::iterator Cached = loaded.find(Name);
   if (Cached != loaded.end()) return Cached->second;
-  die_progress("texture load: loading " + Name);
-  SDL_Surface* Surface = IMG_Load(Name.c_str());
+  die_progress({"texture load: loading ", Name});
+  image_decode_result Result;
+  SDL_Surface* Surface = image_decode(Name, Result);
+  if (Result == image_too_large) {
+    die_fatal({"texlib load texdata fatal: image too large ``", Name, "''"});
+    return ref<texture>();
+  }
   if (!Surface) {
-    die_fatal("texlib load texdata fatal: couldn't load image file ``" + Name + "''");
+    die_fatal({"texlib load texdata fatal: couldn't load image file ``", Name, "''"});
     return ref<texture>();
   }
   ref<texture> Texture = texture_from_surface(Surface, Interp);
@@ -172,6 +172,6 @@ ref<texture> texture_load(const std::string& Name, bool Interp)
 ref<texture> texture_get(int GetID)
 {
   if (GetID >= 0 && static_cast<size_t>(GetID) < loaded_index.size()) return loaded_index[GetID];
-  die_fatal("texture get fatal: texture " + itostr(GetID) + " out of range");
+  die_fatal({"texture get fatal: texture ", itostr(GetID), " out of range"});
   return ref<texture>();
 }
