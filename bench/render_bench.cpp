@@ -7,34 +7,15 @@
 
 #include <cstdlib>
 #include <lua.hpp>
-#include <new>
 #include <vector>
 
 #include "game.h"
 #include "gl_window.h"
+#include "new_probe.h"
 
 namespace {
 
-long NewCalls = 0;
 long LuaAllocCalls = 0;
-
-}  // namespace
-
-// The replacements pair malloc with free on purpose; GCC, seeing both
-// inlined, takes the pair for a new/free mismatch.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t Size)
-{
-  ++NewCalls;
-  if (void* P = std::malloc(Size ? Size : 1)) return P;
-  throw std::bad_alloc();
-}
-void operator delete(void* P) noexcept { std::free(P); }
-void operator delete(void* P, std::size_t) noexcept { std::free(P); }
-#pragma GCC diagnostic pop
-
-namespace {
 
 const int Commands = 10000;
 
@@ -175,13 +156,13 @@ void run_interpreted(benchmark::State& State, bool Mixed)
 {
   bench_game B(make_commands(Mixed));
   B.G.render();
-  const long NewBefore = NewCalls;
+  const long NewBefore = new_probe_calls;
   const long LuaBefore = LuaAllocCalls;
   for (auto _ : State) {
     B.G.render();
     glFinish();
   }
-  State.counters["new_per_frame"] = double(NewCalls - NewBefore) / State.iterations();
+  State.counters["new_per_frame"] = double(new_probe_calls - NewBefore) / State.iterations();
   State.counters["lua_alloc_per_frame"] = double(LuaAllocCalls - LuaBefore) / State.iterations();
 }
 

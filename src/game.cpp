@@ -12,6 +12,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -39,7 +41,7 @@ const int MAX_PALETTE_ENTRIES = 65536;
 
 // Past this many entries the image readers' table would need gigabytes and
 // minutes of rehashing; a 2048 x 2048 region's colours still fit.
-const int64_t MAX_IMAGE_TABLE_ENTRIES = int64_t(1) << 24;
+const int MAX_IMAGE_TABLE_ENTRIES = 1 << 24;
 
 // A script number as a 32-bit int: truncated toward zero; NaN and values
 // outside the int range give INT32_MIN.
@@ -64,8 +66,10 @@ int int_arg(lua_State* L, int Index) { return script_number_to_int(lua_tonumberx
 float color_arg(lua_State* L, int Index) { return script_number_to_float(lua_tonumberx(L, Index, nullptr)); }
 
 // The text of argument Index (a number as Lua writes it), cut at its first
-// NUL. Any other value raises a Lua argument error in the calling script.
-std::string text_arg(lua_State* L, int Index) { return luaL_checklstring(L, Index, nullptr); }
+// NUL; valid while the argument is. Any other value raises a Lua argument
+// error in the calling script.
+std::string_view text_view(lua_State* L, int Index) { return luaL_checklstring(L, Index, nullptr); }
+std::string text_arg(lua_State* L, int Index) { return std::string(text_view(L, Index)); }
 
 std::string data_png_path(const std::string& Name) { return "data/" + Name + ".png"; }
 
@@ -80,22 +84,22 @@ void set_number_entry(lua_State* L, double Key, double Value)
 // [-0, +0] runs Step in protected mode with Arg as its one argument, a light
 // userdata (pushing it allocates nothing, so no Lua error can escape).
 // False, with the error text in ErrorText, when Step raised an error.
-bool call_protected(lua_State* L, lua_CFunction Step, void* Arg, std::string& ErrorText)
+bool call_protected(lua_State* L, lua_CFunction Step, const void* Arg, std::string& ErrorText)
 {
   if (!lua_checkstack(L, 2)) {
     ErrorText = "stack overflow";
     return false;
   }
   lua_pushcfunction(L, Step);
-  lua_pushlightuserdata(L, Arg);
+  lua_pushlightuserdata(L, const_cast<void*>(Arg));
   return luahelp_pcall(L, 1, 0, ErrorText);
 }
 
 // A failure line and its detail line, written with the same function.
-void log_error(void (*Log)(const std::string&), const std::string& Header, const std::string& ErrorText)
+void log_error(void (*Log)(die_pieces), die_pieces Header, const std::string& ErrorText)
 {
   Log(Header);
-  Log("--- " + ErrorText);
+  Log({"--- ", ErrorText});
 }
 
 template <class T>
@@ -104,7 +108,7 @@ T& step_arg(lua_State* L)
   return *static_cast<T*>(lua_touserdata(L, 1));
 }
 
-// Protected step of an include; its argument is the script's path. A path
+// Protected step of an include; its argument is the script's name. A path
 // that LIB records is skipped. Every failure counts as a failed include,
 // which the caller logs, and leaves the path unrecorded. That holds for a
 // LIB that cannot be indexed too: the script is then not run, since whether
@@ -112,11 +116,13 @@ T& step_arg(lua_State* L)
 // a run, the script has run but stays unrecorded.
 int include_step(lua_State* L)
 {
-  const std::string& Filename = step_arg<const std::string>(L);
+  const std::string Filename = "game/" + step_arg<const std::string>(L) + ".lua";
   lua_getglobal(L, "LIB");
   lua_pushlstring(L, Filename.data(), Filename.size());
   lua_gettable(L, -2);
   if (!lua_isnil(L, -1)) return 0;
+  // Lua would open a named pipe and wait on it for ever.
+  if (fkind(Filename) == file_other) return luaL_error(L, "cannot open %s: not a regular file", Filename.c_str());
   if (luaL_loadfilex(L, Filename.c_str(), nullptr) != LUA_OK) return lua_error(L);
   lua_call(L, 0, 0);
   // Recorded in the LIB of this moment: the script may have replaced it.
@@ -129,10 +135,9 @@ int include_step(lua_State* L)
 
 void base_include(lua_State* L, const std::string& ScriptName)
 {
-  std::string Filename = "game/" + ScriptName + ".lua";
   std::string Error;
-  if (!call_protected(L, include_step, &Filename, Error))
-    log_error(die_warning, "game script include warning: couldn't dofile ``" + Filename + "''", Error);
+  if (!call_protected(L, include_step, &ScriptName, Error))
+    log_error(die_warning, {"game script include warning: couldn't dofile ``game/", ScriptName, ".lua''"}, Error);
 }
 
 // [-0, +1] pushes a new table of key name to true for every named key held.
@@ -184,6 +189,7 @@ int font_step(lua_State* L)
 {
   game& G = step_arg<game>(L);
   lua_getglobal(L, "font");
+  if (G.F.null()) return 0;
   if (lua_type(L, -1) == LUA_TTABLE || lua_type(L, -1) == LUA_TSTRING) G.F->init(L);
   return 0;
 }
@@ -193,7 +199,7 @@ int font_step(lua_State* L)
 ref<image> script_image(const std::string& ImageName)
 {
   ref<image> I = image_load(data_png_path(ImageName));
-  if (I.null()) die_fatal("script image load submask: could not find image " + ImageName);
+  if (I.null()) die_fatal({"script image load submask: could not find image ", ImageName});
   return I;
 }
 
@@ -207,20 +213,25 @@ fcolor pixel_at(const image& I, int64_t X, int64_t Y)
 
 // [-0, +1] pushes the table of components First .. First + Count - 1 of
 // each pixel of the rectangle at arguments 2 to 5 of the image named by
-// argument 1, rows outer, columns inner; nothing when the image fails. A
-// table too large to make raises a memory error in the script.
-int push_image_components(lua_State* L, int First, int Count)
+// argument 1, rows outer, columns inner; nothing when the image fails or the
+// table would be too large (logged under the Reader's name).
+int push_image_components(lua_State* L, const char* Reader, int First, int Count)
 {
-  ref<image> I = script_image(text_arg(L, 1));
+  const std::string ImageName = text_arg(L, 1);
+  ref<image> I = script_image(ImageName);
   if (I.null()) return 0;
-  int64_t X = int_arg(L, 2), Y = int_arg(L, 3), W = int_arg(L, 4), H = int_arg(L, 5);
+  const int X = int_arg(L, 2), Y = int_arg(L, 3), W = int_arg(L, 4), H = int_arg(L, 5);
+  if (W > 0 && H > 0 && int64_t(W) * H > MAX_IMAGE_TABLE_ENTRIES / Count) {
+    die_warning({"script image load ", Reader, " warning: region ", itostr(W), "x", itostr(H), " of ``", ImageName,
+                 "'' needs more than ", itostr(MAX_IMAGE_TABLE_ENTRIES), " table entries"});
+    return 0;
+  }
   lua_newtable(L);
   // An empty rectangle gives the empty table without walking its rows.
   if (W <= 0 || H <= 0) return 1;
-  if (W * H > MAX_IMAGE_TABLE_ENTRIES / Count) return luaL_error(L, "not enough memory");
   double CurID = 1;
-  for (int64_t CurY = Y; CurY < Y + H; ++CurY)
-    for (int64_t CurX = X; CurX < X + W; ++CurX) {
+  for (int64_t CurY = Y; CurY < int64_t(Y) + H; ++CurY)
+    for (int64_t CurX = X; CurX < int64_t(X) + W; ++CurX) {
       fcolor Pixel = pixel_at(*I.ptr(), CurX, CurY);
       for (int c = First; c < First + Count; ++c) set_number_entry(L, CurID++, Pixel[c]);
     }
@@ -240,7 +251,7 @@ int script_texture_load(lua_State* L)
   std::string TextureName = text_arg(L, 1);
   ref<texture> T = texture_load(data_png_path(TextureName), false);
   if (T.null()) {
-    die_fatal("script texture load: could not find texture " + TextureName);
+    die_fatal({"script texture load: could not find texture ", TextureName});
     return 0;
   }
   lua_pushnumber(L, T->get_id);
@@ -248,7 +259,7 @@ int script_texture_load(lua_State* L)
 }
 
 // [-0, +1] pushes the alpha values of a rectangle of the image, or nothing on failure
-int script_image_load_submask(lua_State* L) { return push_image_components(L, 3, 1); }
+int script_image_load_submask(lua_State* L) { return push_image_components(L, "submask", 3, 1); }
 
 // [-0, +0] restarts the scripts' random sequence from the seed
 int script_RN_seed(lua_State* L)
@@ -270,8 +281,8 @@ int script_set_palette(lua_State* L)
   int ID = int_arg(L, 1);
   if (ID < 0) return 0;
   if (ID >= MAX_PALETTE_ENTRIES) {
-    die_warning("script set palette warning: entry " + itostr(ID) + " is past the palette's limit of " +
-                itostr(MAX_PALETTE_ENTRIES) + " entries");
+    die_warning({"script set palette warning: entry ", itostr(ID), " is past the palette's limit of ",
+                 itostr(MAX_PALETTE_ENTRIES), " entries"});
     return 0;
   }
   if (palette.size() < static_cast<size_t>(ID) + 1) palette.resize(ID + 1, fcolor(0.0f));
@@ -292,7 +303,7 @@ int script_image_size(lua_State* L)
 // [-0, +0] logs the message as a warning line
 int script_WARN(lua_State* L)
 {
-  die_warning(text_arg(L, 1));
+  die_warning(text_view(L, 1));
   return 0;
 }
 
@@ -304,7 +315,7 @@ int script_image_exists(lua_State* L)
 }
 
 // [-0, +1] pushes the red, green, blue values of a rectangle of the image, or nothing on failure
-int script_image_load_subpixels(lua_State* L) { return push_image_components(L, 0, 3); }
+int script_image_load_subpixels(lua_State* L) { return push_image_components(L, "subpixels", 0, 3); }
 
 // [-0, +1] pushes {red, green, blue} of a colour string
 int script_str2color(lua_State* L)
@@ -392,15 +403,20 @@ void game::init()
   }
   std::string Error;
   if (!call_protected(L, setup_step, nullptr, Error))
-    log_error(die_fatal, "game init fatal: couldn't set up the Lua state", Error);
+    log_error(die_fatal, {"game init fatal: couldn't set up the Lua state"}, Error);
   for (const char* Name : START_LIBS) lib(Name);
   base_include(L, "font");
   // The game font exists from here on, empty when the description is
-  // missing or unreadable.
-  F.init(new font());
+  // missing or unreadable; without memory for it the game draws no text.
+  try {
+    std::unique_ptr<font> Font(new font());
+    F.init(Font.get());
+    Font.release();
+  } catch (const std::bad_alloc&) {
+  }
   cur_font = F;
   if (!call_protected(L, font_step, this, Error))
-    log_error(die_warning, "game init warning: couldn't read the font table", Error);
+    log_error(die_warning, {"game init warning: couldn't read the font table"}, Error);
   base_include(L, "main");
 }
 
@@ -408,7 +424,7 @@ void game::update(double T)
 {
   std::string Error;
   if (L && !call_protected(L, update_step, &T, Error))
-    log_error(die_warning, "game update warning: error calling update function", Error);
+    log_error(die_warning, {"game update warning: error calling update function"}, Error);
 }
 
 void game::keypress(int Scancode)
@@ -417,7 +433,7 @@ void game::keypress(int Scancode)
   if (!L || Key == sdl_scancode_key_names.end()) return;
   std::string Error;
   if (!call_protected(L, keypress_step, &Key->second, Error))
-    log_error(die_warning, "game update warning: error calling keypress function", Error);
+    log_error(die_warning, {"game update warning: error calling keypress function"}, Error);
 }
 
 void game::include(const std::string& ScriptName)
@@ -451,11 +467,40 @@ const size_t NUMBER_TEXT_SIZE = 32;
 // Strips of one terrain: an infinite or huge band would otherwise never end
 // the loop; at 10 units or more a strip, the cap covers a million units.
 const int MAX_TERRAIN_STRIPS = 100000;
+// Vertices one frame draws at most, across all its commands (four a glyph):
+// the caps of single commands multiply with the frame's command allowance.
+// This many of the costliest vertices, tiny pictures under transforms, take
+// about a tenth of a second on a software renderer; a scene of tens of
+// thousands of shapes stays well below it.
+const int MAX_RENDER_VERTICES = 1 << 18;
 
 // The text argument of the text commands and terrain's swatch name. Kept
 // from one command to the next so that a frame's texts allocate only when one
 // is longer than any read before.
 std::string text_arg_buffer;
+
+// Vertices the frame being drawn may still draw; -1 once spent, after which
+// the rest of the frame draws nothing.
+int frame_vertices_left = 0;
+
+// Takes Items items of PerItem vertices each from the frame's budget and
+// gives how many of them it may draw. When fewer than Items fit, the budget
+// is spent, with one warning a frame.
+long long take_vertices(long long Items, int PerItem)
+{
+  const long long Fit = frame_vertices_left / PerItem;
+  if (Items <= Fit) {
+    frame_vertices_left -= static_cast<int>(Items * PerItem);
+    return Items;
+  }
+  if (frame_vertices_left >= 0)
+    die_warning({"game render command warning: more than ", itostr(MAX_RENDER_VERTICES),
+                 " vertices in one frame; skipping the rest"});
+  frame_vertices_left = -1;
+  return Fit > 0 ? Fit : 0;
+}
+
+bool take_vertices(int Count) { return take_vertices(1, Count) == 1; }
 
 const double PI = 3.141592653589793;
 const double TWO_PI = 6.283185307179586;
@@ -583,6 +628,7 @@ void render_line(lua_State* L, int Table)
 {
   double X0 = 0, Y0 = 0, X1 = 0, Y1 = 0, W = 0;
   if (!read_numbers(L, Table, {&X0, &Y0, &X1, &Y1, &W})) return;
+  if (!take_vertices(2)) return drain(L, Table);
   glLineWidth(static_cast<float>(W));
   glBegin(GL_LINES);
   vertex(X0, Y0);
@@ -596,6 +642,7 @@ void render_rect(lua_State* L, int Table)
 {
   double X = 0, Y = 0, W = 0, H = 0;
   if (!read_numbers(L, Table, {&X, &Y, &W, &H})) return;
+  if (!take_vertices(4)) return drain(L, Table);
   glBegin(GL_QUADS);
   vertex(X - W, Y - H);
   vertex(X + W, Y - H);
@@ -612,6 +659,7 @@ void render_polygon(lua_State* L, int Table, GLenum Mode)
   double XY[2 * Corners];
   for (double& V : XY)
     if (!read_number(L, Table, V)) return;
+  if (!take_vertices(Corners)) return drain(L, Table);
   glBegin(Mode);
   for (int c = 0; c < Corners; ++c) vertex(XY[2 * c], XY[2 * c + 1]);
   glEnd();
@@ -620,12 +668,13 @@ void render_polygon(lua_State* L, int Table, GLenum Mode)
 
 // Dashes OnL long every OnL + OffL from CurPos along the unit PosDelta while
 // LineLen lasts; the last dash is not cut at the line's end. A period that
-// is not positive or not finite, or a length that is not finite, gives none.
+// is zero or negative, or a length that is not finite, would never end the
+// loop and gives none; an infinite or NaN period ends it after one dash.
 void emit_dashes(rpos CurPos, const rpos& PosDelta, double LineLen, double OnL, double OffL)
 {
   const double Period = OnL + OffL;
-  if (!(Period > 0) || !std::isfinite(Period) || !std::isfinite(LineLen)) return;
-  for (int Dash = 0; LineLen > 0 && Dash < MAX_DASHES; ++Dash) {
+  if (Period <= 0 || !std::isfinite(LineLen)) return;
+  for (int Dash = 0; LineLen > 0 && Dash < MAX_DASHES && take_vertices(2); ++Dash) {
     glVertex3dv(CurPos);
     glVertex3dv(CurPos + PosDelta * OnL);
     LineLen -= Period;
@@ -663,10 +712,11 @@ void render_circarc(lua_State* L, int Table)
   const double ThetaRange = EndTheta - StartTheta;
   const int NumSegs = arc_segments(R, ThetaRange);
   const double SegTheta = NumSegs > 0 ? ThetaRange / NumSegs : 0;
+  const long long Vertices = NumSegs >= 0 ? take_vertices(NumSegs + 1LL, 1) : 0;
   glLineWidth(static_cast<float>(W));
   glBegin(GL_LINE_STRIP);
   double Theta = StartTheta;
-  for (int a = 0; a <= NumSegs; ++a) {
+  for (long long a = 0; a < Vertices; ++a) {
     vertex(std::cos(Theta) * R + X, std::sin(Theta) * R + Y);
     Theta += SegTheta;
   }
@@ -793,18 +843,21 @@ void render_picture(lua_State* L, int Table)
   if (!read_numbers(L, Table, {&GetID})) return;
   ref<texture> T = texture_get(script_number_to_int(GetID));
   drain(L, Table);
-  if (!T.null()) draw_picture(*T.ptr());
+  if (!T.null() && take_vertices(4)) draw_picture(*T.ptr());
 }
 
 // Strips 10 to 35 high from Y until one reaches Y + H, each in one random
 // pixel of the swatch, then opaque white. A strip that no longer raises CurY
 // (Y too large for the step to register) ends the band, and so does the cap.
-void draw_strips(const image& Swatch, rngen& RN, double Y, double W, double H)
+void draw_strips(const image& Swatch, uint32_t Seed, double Y, double W, double H)
 {
   const double End = H + Y;
   double CurY = Y;
+  rngen RN;  // the band's own; the scripts' generator is left alone
+  // Seeding fills 624 words: only a band with a strip to draw pays for it.
+  if (End > CurY) RN.seed(Seed);
   glBegin(GL_QUADS);
-  for (int Strip = 0; End > CurY && Strip < MAX_TERRAIN_STRIPS; ++Strip) {
+  for (int Strip = 0; End > CurY && Strip < MAX_TERRAIN_STRIPS && take_vertices(4); ++Strip) {
     const double NextY = (25 * RN.get() + CurY) + 10;
     if (!(NextY > CurY)) break;
     const fcolor SwatchC = Swatch.get_any_pixel(RN);
@@ -828,10 +881,8 @@ void render_terrain(lua_State* L, int Table)
   if (!read_numbers(L, Table, {&Y, &W, &H}) || !read_text(L, Table, SwatchName) ||
       !read_numbers(L, Table, {&Seed}))
     return;
-  rngen RN;  // the band's own; the scripts' generator is left alone
-  RN.seed(static_cast<uint32_t>(script_number_to_int(Seed)));
   ref<image> I = image_load(SwatchName);
-  if (!I.null()) draw_strips(*I.ptr(), RN, Y, W, H);
+  if (!I.null()) draw_strips(*I.ptr(), static_cast<uint32_t>(script_number_to_int(Seed)), Y, W, H);
   drain(L, Table);
 }
 
@@ -845,6 +896,9 @@ void render_anchored_text(game& G, int Table, text_anchor Anchor)
   double X = 0, Y = 0, W = 0;
   std::string& Text = text_arg_buffer;
   if (!read_numbers(G.L, Table, {&X, &Y, &W}) || !read_text(G.L, Table, Text)) return;
+  // Four vertices a byte: a text longer than the frame's budget allows is
+  // measured and drawn as far as it fits.
+  Text.resize(static_cast<size_t>(take_vertices(static_cast<long long>(Text.size()), 4)));
   if (!G.F.null()) {
     const rpos Scale = mkrpos(W, W, 1);
     rpos Position = mkrpos(X, Y, 0);
@@ -895,8 +949,8 @@ void dispatch_keyword(game& G, int Table, int& MatrixRoom)
   const char* Keyword = element_text(G.L, Buffer, Length);
   const command_id Id = find_command(Keyword, Length);
   if (Id == cmd_unknown)
-    die_warning("game render command warning: unrecognized command ``" + std::string(Keyword, Length) +
-                "''; skipping");
+    die_warning({"game render command warning: unrecognized command ``", std::string_view(Keyword, Length),
+                 "''; skipping"});
   lua_pop(G.L, 1);
   run_command(G, Id, Table, MatrixRoom);
 }
@@ -948,8 +1002,8 @@ bool within_allowance(int& CommandsLeft)
     return true;
   }
   if (CommandsLeft == 0) {
-    die_warning("game render command warning: more than " + itostr(MAX_RENDER_COMMANDS) +
-                " commands in one frame; skipping the rest");
+    die_warning({"game render command warning: more than ", itostr(MAX_RENDER_COMMANDS),
+                 " commands in one frame; skipping the rest"});
     --CommandsLeft;
   }
   return false;
@@ -974,8 +1028,8 @@ bool room_for_level(lua_State* L, int Depth, bool& Reported)
   if (Depth < MAX_RENDER_DEPTH && !inside_itself(L, Depth) && lua_checkstack(L, RENDER_SLOTS_PER_LEVEL))
     return true;
   if (!Reported)
-    die_warning("game render command warning: render list nested deeper than " + itostr(MAX_RENDER_DEPTH) +
-                " levels or inside itself; skipping the deeper part");
+    die_warning({"game render command warning: render list nested deeper than ", itostr(MAX_RENDER_DEPTH),
+                 " levels or inside itself; skipping the deeper part"});
   Reported = true;
   return false;
 }
@@ -1017,7 +1071,7 @@ void game::render()
 {
   std::string Error;
   if (L && !call_protected(L, render_frame, this, Error))
-    log_error(die_warning, "game render warning: error reading the global render table", Error);
+    log_error(die_warning, {"game render warning: error reading the global render table"}, Error);
 }
 
 // A walk starts at depth 0, once per frame: the frame's allowances are set
@@ -1028,8 +1082,9 @@ void game::render_command()
     render_depth_reported = false;
     render_commands_left = MAX_RENDER_COMMANDS;
     render_matrix_room = modelview_room();
+    frame_vertices_left = MAX_RENDER_VERTICES;
   }
-  if (!within_allowance(render_commands_left)) return;
+  if (frame_vertices_left < 0 || !within_allowance(render_commands_left)) return;
   if (!room_for_level(L, render_depth, render_depth_reported)) return;
   depth_scope Level(render_depth);
   interpret(*this, render_matrix_room);

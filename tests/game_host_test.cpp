@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <initializer_list>
 #include <string>
 
 #include "game_fixture.h"
@@ -9,6 +13,8 @@
 #include "rngen.h"
 
 namespace {
+
+using lines_t = std::vector<std::string>;
 
 class GameHostTest : public game_fixture {
  protected:
@@ -157,6 +163,77 @@ void write_plain_png(const std::string& File, int W, int H)
   write_png(File, W, H, 4, std::vector<unsigned char>(static_cast<size_t>(W) * H * 4, 255));
 }
 
+// The lines of a texture_load(Name) whose file fails with FailLine.
+lines_t failed_texture_lines(const std::string& Name, const std::string& FailLine)
+{
+  const std::string Path = "data/" + Name + ".png";
+  return {"- texture load: loading " + Path, "* texlib load texdata fatal: " + FailLine + " ``" + Path + "''",
+          "* script texture load: could not find texture " + Name};
+}
+
+// The lines of an image_size(Name) whose file fails with FailLine.
+lines_t failed_image_lines(const std::string& Name, const std::string& FailLine)
+{
+  const std::string Path = "data/" + Name + ".png";
+  return {"- image load: loading " + Path, "* image load fatal: " + FailLine + " ``" + Path + "''",
+          "* script image load submask: could not find image " + Name};
+}
+
+lines_t joined(std::initializer_list<lines_t> Parts)
+{
+  lines_t All;
+  for (const lines_t& Part : Parts) All.insert(All.end(), Part.begin(), Part.end());
+  return All;
+}
+
+TEST_F(GameHostTest, SvgTextUnderAPictureNameFailsAsAnUndecodableFile)
+{
+  write_file("data/vector.png", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\">"
+                                "<rect width=\"4\" height=\"4\" fill=\"red\"/></svg>");
+  run("w, h = image_size('vector') t = texture_load('vector')");
+  EXPECT_EQ(eval("tostring(w) .. tostring(h) .. tostring(t)"), "nilnilnil");
+  EXPECT_EQ(lines(), joined({failed_image_lines("vector", "couldn't load image file"),
+                             failed_texture_lines("vector", "couldn't load image file")}));
+}
+
+TEST_F(GameHostTest, PipesAndFoldersCountAsAbsentWithoutBeingOpened)
+{
+  write_plain_png("data/real.png", 2, 2);
+  std::filesystem::create_directories("data/folder.png");
+  std::filesystem::create_symlink("real.png", "data/link.png");
+  ASSERT_EQ(0, mkfifo("data/pipe.png", 0600));
+  ASSERT_EQ(0, mkfifo("game/pipe.lua", 0600));
+  // Opening any of the pipes would wait for a writer for ever.
+  EXPECT_EQ(eval("tostring(image_exists('pipe')) .. tostring(image_exists('folder')) .. tostring(image_exists('link'))"),
+            "falsefalsetrue");
+  run("w, h = image_size('pipe') t = texture_load('pipe') include('pipe')");
+  EXPECT_EQ(eval("tostring(w) .. tostring(t) .. tostring(LIB['game/pipe.lua'])"), "nilnilnil");
+  EXPECT_EQ(lines(), joined({failed_image_lines("pipe", "couldn't load image file"),
+                             failed_texture_lines("pipe", "couldn't load image file"),
+                             {"! game script include warning: couldn't dofile ``game/pipe.lua''",
+                              "! --- cannot open game/pipe.lua: not a regular file"}}));
+}
+
+TEST_F(GameHostTest, PicturesBeyondThePixelLimitAreRefusedFromTheirHeader)
+{
+  // 2^26 pixels and one row more, in a file of a few hundred kilobytes.
+  write_png_bomb("data/bomb.png", 8192, 8193);
+  // Headers alone, declaring 16000 x 16000 (PNG, GIF, JPEG) or exactly the
+  // limit: only the sizes tell them apart from files the decoder refuses.
+  write_png_bomb("data/png.png", 16000, 16000, false);
+  write_file("data/gif.png", std::string("GIF89a\x80\x3e\x80\x3e\0\0\0", 13));
+  write_file("data/jpeg.png", std::string("\xff\xd8\xff\xe0\0\x04\0\0\xff\xc0\0\x11\x08\x3e\x80\x3e\x80\x03", 18));
+  write_png_bomb("data/limit.png", 8192, 8192, false);
+  run("t = texture_load('bomb') w = image_size('bomb') p = image_size('png') g = image_size('gif')"
+      " j = texture_load('jpeg') l = image_size('limit')");
+  EXPECT_EQ(eval("tostring(t) .. tostring(w) .. tostring(p) .. tostring(g) .. tostring(j) .. tostring(l)"),
+            "nilnilnilnilnilnil");
+  EXPECT_EQ(lines(), joined({failed_texture_lines("bomb", "image too large"), failed_image_lines("bomb", "image too large"),
+                             failed_image_lines("png", "image too large"), failed_image_lines("gif", "image too large"),
+                             failed_texture_lines("jpeg", "image too large"),
+                             failed_image_lines("limit", "couldn't load image file")}));
+}
+
 TEST_F(GameHostTest, TextureLoadGivesEachPathOneIndexAndLoadsItOnce)
 {
   for (const char* File : {"data/host_tex_a.png", "data/host_tex_b.png", "data/7.png", "data/host_cut.png"})
@@ -219,14 +296,16 @@ TEST_F(GameHostImageTest, ImageReadersTakeTheRectangleRowByRowInPixelOrder)
   EXPECT_EQ(lines(), lines_t{});
 }
 
-TEST_F(GameHostImageTest, TooLargeATableRaisesAMemoryErrorInTheScript)
+TEST_F(GameHostImageTest, TooLargeARegionLogsAWarningAndReturnsNothing)
 {
-  run("function update() big = image_load_subpixels('host_pixels', 0, 0, 5000, 5000) after = true end");
+  run("function update() big = image_load_subpixels('host_pixels', 0, 0, 5000, 5000)"
+      " mask = image_load_submask('host_pixels', 0, 0, 4097, 4096) after = true end");
   G.update(0.02);
-  // The error carries the calling script's position.
-  EXPECT_EQ(lines(), (lines_t{"! game update warning: error calling update function",
-                              "! --- [string \"function update() big = image_load_subpixels(...\"]:1: not enough memory"}));
-  EXPECT_EQ(eval("tostring(big) .. tostring(after)"), "nilnil");
+  EXPECT_EQ(lines(), (lines_t{"! script image load subpixels warning: region 5000x5000 of ``host_pixels'' needs more "
+                              "than 16777216 table entries",
+                              "! script image load submask warning: region 4097x4096 of ``host_pixels'' needs more "
+                              "than 16777216 table entries"}));
+  EXPECT_EQ(eval("tostring(big) .. tostring(mask) .. tostring(after)"), "nilniltrue");
   EXPECT_EQ(eval("#image_load_submask('host_pixels', 2147483647, 2147483647, 2, 2)"), "4");
 }
 

@@ -344,13 +344,15 @@ TEST_F(GameRender, DashlineDrawsWholePeriodsFromItsStart)
 
 TEST_F(GameRender, DashlineEndsOnEveryPeriodAndLength)
 {
-  // Periods that are zero, negative, infinite or not a number, and a line of
-  // infinite length, would never finish: they draw nothing.
+  // Periods that are zero or negative, and lines of infinite length, would
+  // never finish: they draw nothing.
   EXPECT_TRUE(draw("{{'dashline', 0, 0, 100, 0, 1, 0, 0}, {'dashline', 0, 0, 100, 0, 1, 5, -10},"
-                   " {'dashline', 0, 0, 100, 0, 1, 1/0, 0}, {'dashline', 0, 0, 100, 0, 1, 0/0, 1},"
-                   " {'dashline', 0, 0, 100, 0, 1, 1/0, -1/0}, {'dashline', 0, 0, 1/0, 0, 1, 10, 5},"
+                   " {'dashline', 0, 0, 100, 0, 1, 5, -1/0}, {'dashline', 0, 0, 1/0, 0, 1, 10, 5},"
                    " {'dashline', -1/0, 0, 0, 0, 1, 10, 5}}")
                   .empty());
+  // An infinite or NaN period leaves no length after the first dash.
+  EXPECT_EQ((texts{"(0,0)-(10,0)", "(0,0)-(10,0)"}),
+            lines_of(draw("{{'dashline', 0, 0, 100, 0, 1, 10, 1/0}, {'dashline', 0, 0, 100, 0, 1, 10, 0/0}}")));
   // A period too small to shorten a line of 1e20: cut at 100000 dashes.
   EXPECT_EQ(100000u, count_primitives("{'dashline', 0, 0, 1e20, 0, 1, 0.002, 0.001}"));
   EXPECT_EQ(7u, count_primitives("{'dashline', 0, 0, 100, 0, 1, 10, 5}"));
@@ -435,6 +437,24 @@ TEST_F(GameRender, CommandsBeyondTheFrameAllowanceAreSkipped)
   // Shared tables naming 2^40 commands: the frame still ends.
   run("local d = {'none'}; for i = 1, 40 do d = {d, d} end; render_list = d");
   G.render();
+  EXPECT_EQ((texts{TooMany, TooMany}), Trace.lines());
+}
+
+TEST_F(GameRender, VerticesBeyondTheFrameBudgetAreSkippedWithOneWarningPerFrame)
+{
+  trace_capture Trace;
+  const std::string TooMany =
+      "! game render command warning: more than 262144 vertices in one frame; skipping the rest";
+  // 2^20 lines of 100000 dashes each: the first draws all of its dashes
+  // (200000 vertices), the second the 31072 that fit, and nothing after that
+  // is done, not even a change of colour.
+  const std::string List = "{{'rgba', 1, 0, 0, 1}, nest_pairs(20, {'dashline', -400, 0, 1e9, 0, 1, 0.001, 0.001}),"
+                           " {'rgba', 0, 1, 0, 1}}";
+  run("function nest_pairs(n, t) for i = 1, n do t = {t, t} end return t end");
+  EXPECT_EQ(131072u, count_primitives(List));
+  EXPECT_EQ((std::array<double, 4>{1, 0, 0, 1}), current_color());
+  EXPECT_EQ((texts{TooMany}), Trace.lines());
+  EXPECT_EQ(131072u, count_primitives(List));
   EXPECT_EQ((texts{TooMany, TooMany}), Trace.lines());
 }
 
@@ -751,9 +771,10 @@ TEST_F(GameRenderAssets, TerrainEndsWhenItsBandCannotBeReached)
                    " {'terrain', 0/0, 400, 100, 'swatch.png', 7}, {'terrain', 0, 400, 0/0, 'swatch.png', 7},"
                    " {'terrain', -1/0, 400, 1/0, 'swatch.png', 7}}")
                   .empty());
-  // Infinite and huge bands are cut at 100000 strips (GL counts a quad as one).
-  EXPECT_EQ(100000u, count_primitives("{'terrain', 0, 400, 1/0, 'swatch.png', 7}"));
-  EXPECT_EQ(100000u, count_primitives("{'terrain', 0, 400, 1e300, 'swatch.png', 7}"));
+  // Infinite and huge bands end with the frame's budget of 262144 vertices,
+  // before the band's own cap (GL counts a quad as one).
+  EXPECT_EQ(65536u, count_primitives("{'terrain', 0, 400, 1/0, 'swatch.png', 7}"));
+  EXPECT_EQ(65536u, count_primitives("{'terrain', 0, 400, 1e300, 'swatch.png', 7}"));
   EXPECT_EQ((std::array<double, 4>{1, 1, 1, 1}), current_color());
 }
 

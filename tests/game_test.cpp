@@ -1,5 +1,6 @@
 #include "game.h"
 
+#include <GL/gl.h>
 #include <SDL.h>
 #include <gtest/gtest.h>
 
@@ -8,8 +9,16 @@
 #include <string>
 
 #include "game_fixture.h"
+#include "new_probe.h"
 
 namespace {
+
+// Host allocations fail for the life of the object.
+class failing_new {
+ public:
+  failing_new() { new_probe_fail = true; }
+  ~failing_new() { new_probe_fail = false; }
+};
 
 // SDL 2.26 fills its keyboard state only from its video driver's input
 // (pushed SDL_KEYDOWN events leave it alone, and the offscreen driver has
@@ -210,6 +219,45 @@ TEST_F(GameTest, UpdateFailuresAreLoggedEveryFrame)
   };
   EXPECT_EQ(lines(), Expected);
   EXPECT_EQ(eval("calls"), "6");
+}
+
+TEST_F(GameTest, HostCodeOutOfMemoryLosesItsTextsNeverTheProgram)
+{
+  start("function update() WARN('from update') error(string.rep('x', 100)) end"
+        " function keypress(k) error(string.rep('y', 100)) end"
+        " function fill() texture_load('anything') end"
+        " render_list = {{'no such command'}, {'rgba', 1, 0, 0, 1}}");
+  retrace();
+  game Second;
+  {
+    failing_new Scope;
+    G.update(0.02);
+    G.keypress(SDL_SCANCODE_A);
+    G.render();
+    G.include("missing");
+    Second.init();
+  }
+  const lines_t Frame = {
+      "! from update", "! game update warning: error calling update function", "! --- (no memory)",
+      "! game update warning: error calling keypress function", "! --- (no memory)",
+      "! game render command warning: unrecognized command ``no such command''; skipping",
+      "! game script include warning: couldn't dofile ``game/missing.lua''", "! --- (no memory)",
+  };
+  lines_t Lines = lines();
+  ASSERT_GE(Lines.size(), Frame.size());
+  EXPECT_EQ(Frame, lines_t(Lines.begin(), Lines.begin() + Frame.size()));
+  GLdouble Colour[4] = {0, 0, 0, 0};
+  glGetDoublev(GL_CURRENT_COLOR, Colour);
+  EXPECT_EQ(1.0, Colour[0]);
+  // Start-up ended without a font, its includes failing where a path could
+  // not be put together.
+  EXPECT_TRUE(Second.F.null());
+  ASSERT_EQ(0u, (Lines.size() - Frame.size()) % 2);
+  for (size_t i = Frame.size(); i < Lines.size(); i += 2) {
+    EXPECT_EQ(0u, Lines[i].rfind(INCLUDE_WARNING, 0)) << Lines[i];
+    EXPECT_EQ("! --- (no memory)", Lines[i + 1]);
+  }
+  EXPECT_EQ(lua_eval(Second.L, "type(WARN)"), "function");
 }
 
 TEST_F(GameTest, KeypressPassesNamedKeysAndLogsItsFailuresAsUpdateWarnings)

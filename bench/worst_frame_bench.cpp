@@ -1,0 +1,109 @@
+// The costliest frames a script can ask for. Each is ended by the frame's
+// vertex budget or its command allowance; glFinish makes every run pay for
+// the software renderer's drawing too.
+#include <GL/gl.h>
+#include <benchmark/benchmark.h>
+
+#include <iostream>
+#include <lua.hpp>
+#include <streambuf>
+#include <string>
+
+#include "die.h"
+#include "game.h"
+#include "gl_window.h"
+#include "png_writer.h"
+#include "temp_dir.h"
+
+namespace {
+
+// Swallows the trace lines the frames write to standard output.
+class null_buf : public std::streambuf {
+ protected:
+  int_type overflow(int_type C) override { return traits_type::not_eof(C); }
+  std::streamsize xsputn(const char*, std::streamsize N) override { return N; }
+};
+
+// A game of its own folder: empty libraries, a one-glyph font ("A") and a
+// 32 x 32 picture whose index is the global pic.
+class worst_game {
+ public:
+  worst_game()
+  {
+    gl_test_window();
+    for (const char* Lib : {"std", "rn", "debug", "class", "matrix", "color"})
+      write_file(std::string("game/lib/") + Lib + ".lua", "");
+    write_png("data/glyphs.png", 8, 8, 4, std::vector<unsigned char>(8 * 8 * 4, 255));
+    write_png("data/pic.png", 32, 32, 4, std::vector<unsigned char>(32 * 32 * 4, 255));
+    write_file("game/font.lua", "font = { texture = 'data/glyphs.png', pixelsize = 16, glyph_65 = {"
+                                " bearing_y = 1, size_x = 1, size_y = 1, advance = 1.5 } }");
+    write_file("game/main.lua", "pic = texture_load('pic')"
+                                " function nest_pairs(n, t) for i = 1, n do t = {t, t} end return t end");
+    die_init("trace.txt");
+    G.init();
+  }
+  void set_list(const std::string& Chunk) { luaL_dostring(G.L, ("render_list = " + Chunk).c_str()); }
+
+  temp_dir Dir;
+  game G;
+};
+
+void run_frames(benchmark::State& State, const std::string& List)
+{
+  null_buf Null;
+  std::streambuf* Stdout = std::cout.rdbuf(&Null);
+  {
+    worst_game W;
+    W.set_list(List);
+    W.G.render();
+    glFinish();
+    for (auto _ : State) {
+      W.G.render();
+      glFinish();
+    }
+  }
+  std::cout.rdbuf(Stdout);
+}
+
+// 2^20 lines of 100000 dashes each.
+void BM_NestedDashlines(benchmark::State& S)
+{
+  run_frames(S, "nest_pairs(20, {'dashline', -400, 0, 1e9, 0, 1, 0.001, 0.001})");
+}
+// Three texts of ten million characters.
+void BM_LongTexts(benchmark::State& S)
+{
+  run_frames(S, "{{'text', -400, 0, 0.001, string.rep('A', 1e7)}, {'text', -400, 20, 0.001, string.rep('A', 1e7)},"
+                " {'text', -400, 40, 0.001, string.rep('A', 1e7)}}");
+}
+// Texture changes and a transform for every four vertices.
+void BM_TinyPicturesUnderScale(benchmark::State& S)
+{
+  run_frames(S, "nest_pairs(19, {'scale', 0.001, 0.001, {'picture', pic}})");
+}
+void BM_TinyTexts(benchmark::State& S) { run_frames(S, "nest_pairs(20, {'text', 0, 0, 0.0001, 'A'})"); }
+// A transform for every vertex.
+void BM_PointArcsUnderTranslate(benchmark::State& S)
+{
+  run_frames(S, "nest_pairs(19, {'translate', 0, 0, {'circarc', 0, 0, 0, 0, 0, 1}})");
+}
+// Commands that draw no vertex, up to the command allowance.
+void BM_TransformsOfNothing(benchmark::State& S) { run_frames(S, "nest_pairs(19, {'translate', 0, 0, {'none'}})"); }
+void BM_EmptyTexts(benchmark::State& S) { run_frames(S, "nest_pairs(20, {'text', 0, 0, 1, ''})"); }
+void BM_BandsWithoutStrips(benchmark::State& S)
+{
+  run_frames(S, "nest_pairs(20, {'terrain', 0, 400, 0, 'data/pic.png', 7})");
+}
+
+BENCHMARK(BM_NestedDashlines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongTexts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TinyPicturesUnderScale)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TinyTexts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PointArcsUnderTranslate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TransformsOfNothing)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EmptyTexts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BandsWithoutStrips)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
