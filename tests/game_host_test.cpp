@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <initializer_list>
+#include <regex>
+#include <set>
 #include <string>
 
 #include "game_fixture.h"
@@ -345,6 +347,52 @@ TEST_F(GameHostTest, FontTableThatRaisesLeavesAnEmptyFontAndStartUpGoesOn)
   EXPECT_EQ(lua_eval(Second.L, "tostring(main_ran) .. ' ' .. len"), "true 0");
   EXPECT_FALSE(Second.F.null());
   EXPECT_EQ(lua_gettop(Second.L), 0);
+}
+
+// The global names that are C functions in L but not in a state with only
+// Lua's standard libraries: the functions the program offers to scripts.
+std::set<std::string> host_function_names(lua_State* L)
+{
+  lua_State* Plain = luaL_newstate();
+  luaL_openlibs(Plain);
+  std::set<std::string> Names;
+  lua_pushglobaltable(L);
+  lua_pushnil(L);
+  while (lua_next(L, -2)) {
+    if (lua_type(L, -2) == LUA_TSTRING && lua_iscfunction(L, -1)) {
+      const std::string Name = lua_tostring(L, -2);
+      lua_getglobal(Plain, Name.c_str());
+      if (!lua_iscfunction(Plain, -1)) Names.insert(Name);
+      lua_pop(Plain, 1);
+    }
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+  lua_close(Plain);
+  return Names;
+}
+
+// The guide for game authors names, in backticks, every function the program
+// offers to scripts and every render command it knows, the latter taken from
+// the program's own table of command names.
+TEST_F(GameHostTest, WritingGuideNamesEveryHostFunctionAndRenderCommand)
+{
+  const std::filesystem::path Root = std::filesystem::path(__FILE__).parent_path().parent_path();
+  const std::string Guide = read_file((Root / "docs" / "writing-games.md").string());
+  ASSERT_FALSE(Guide.empty());
+
+  const std::set<std::string> Functions = host_function_names(G.L);
+  EXPECT_FALSE(Functions.empty());
+  const std::string Source = read_file((Root / "src" / "game.cpp").string());
+  const std::regex CommandEntry("COMMAND\\(([a-z]+)\\)");
+  std::set<std::string> Commands;
+  for (std::sregex_iterator Match(Source.begin(), Source.end(), CommandEntry), End; Match != End; ++Match)
+    Commands.insert((*Match)[1]);
+  EXPECT_FALSE(Commands.empty());
+
+  for (const std::set<std::string>& Names : {Functions, Commands})
+    for (const std::string& Name : Names) EXPECT_NE(Guide.find("`" + Name + "`"), std::string::npos) << Name;
+  EXPECT_EQ(lua_gettop(G.L), 0);
 }
 
 }  // namespace
