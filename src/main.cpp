@@ -201,8 +201,15 @@ int screen_open(int ScreenW, int ScreenH, bool IsFullscreen, bool IsResizable)
     die_fatal(std::string("screen open: couldn't set GL mode; ") + SDL_GetError());
     return -1;
   }
-  is_fullscreen = IsFullscreen;
   gl_context = SDL_GL_CreateContext(screen_window);
+  // A window without a context can draw nothing: as good as no window.
+  if (!gl_context) {
+    die_fatal(std::string("screen open: couldn't set GL mode; ") + SDL_GetError());
+    SDL_DestroyWindow(screen_window);
+    screen_window = nullptr;
+    return -1;
+  }
+  is_fullscreen = IsFullscreen;
   set_fixed_gl_state();
   refresh_gl_viewport_from_window_size();
   return 0;
