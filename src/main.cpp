@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstdint>
 #include <lua.hpp>
+#include <sstream>
 #include <string>
 
 #include "die.h"
@@ -88,6 +89,29 @@ void set_fixed_gl_state()
   // Fully transparent fragments write neither colour nor depth.
   glEnable(GL_ALPHA_TEST);
   glAlphaFunc(GL_GREATER, 0);
+}
+
+// True when Driver is one of the comma-separated names in Wanted, in any
+// letter case, the way SDL reads its video driver setting.
+bool driver_is_wanted(const char* Wanted, const char* Driver)
+{
+  if (!Wanted) return false;
+  std::istringstream List(Wanted);
+  std::string Name;
+  while (std::getline(List, Name, ','))
+    if (SDL_strcasecmp(Name.c_str(), Driver) == 0) return true;
+  return false;
+}
+
+// Without a display SDL falls back to a video driver that shows nothing,
+// and the program would run unseen for ever; such a driver is used only
+// when asked for by name, to run without a screen on purpose.
+bool video_driver_shows_nothing_unasked()
+{
+  const char* Driver = SDL_GetCurrentVideoDriver();
+  if (!Driver) return false;
+  bool Screenless = SDL_strcasecmp(Driver, "offscreen") == 0 || SDL_strcasecmp(Driver, "dummy") == 0;
+  return Screenless && !driver_is_wanted(SDL_GetHint(SDL_HINT_VIDEODRIVER), Driver);
 }
 
 // Later - Earlier on the wrapping 32-bit millisecond counter.
@@ -229,6 +253,12 @@ int SDL_main(int, char*[])
   die_progress("main: initializing SDL");
   if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
     die_fatal(std::string("main fatal: can't initialize SDL: ") + SDL_GetError());
+    return -1;
+  }
+  if (video_driver_shows_nothing_unasked()) {
+    die_fatal(std::string("main fatal: can't initialize SDL: no display to open a window on (video driver ``") +
+              SDL_GetCurrentVideoDriver() + "'')");
+    SDL_Quit();
     return -1;
   }
   sdl_key_names_init();

@@ -269,4 +269,19 @@ TEST(EndToEndWithoutDisplay, EndsWithMinusOneAndSdlsTextWhenSdlCannotStart)
   expect_no_sanitizer_report(Run);
 }
 
+TEST(EndToEndWithoutDisplay, EndsWithMinusOneWhenSdlFindsNoDisplayAndNoDriverWasAskedFor)
+{
+  temp_dir Dir;
+  write_start_up_scripts();
+  write_file("game/main.lua", "WARN('main ran')");
+  // No DISPLAY, WAYLAND_DISPLAY or SDL_VIDEODRIVER: SDL falls back to its
+  // offscreen driver, which shows nothing.
+  veldt_run Run({});
+  EXPECT_EQ("exit 255", describe_status(Run.wait_for_exit(EXIT_TIMEOUT)));
+  EXPECT_EQ((lines_t{START_UP_LINES[0], START_UP_LINES[1],
+                     "* main fatal: can't initialize SDL: no display to open a window on (video driver ``offscreen'')"}),
+            Run.lines());
+  expect_no_sanitizer_report(Run);
+}
+
 }  // namespace
