@@ -32,6 +32,9 @@ const int DEFAULT_H = 600;
 const int FRAME_TICKS = 20;        // ms from the start of one pass to the next
 const double FRAME_TIME = 0.02;    // s of game time per pass, whatever really passed
 
+// The window size the viewport was last fitted to.
+int fitted_w = 0, fitted_h = 0;
+
 struct window_mode {
   int w, h;
   int position;  // for both coordinates
@@ -143,6 +146,17 @@ void handle_key_down(game& G, const SDL_Keysym& Key)
     G.keypress(Key.scancode);
 }
 
+// A window manager or SDL itself may resize the window after a toggle has
+// refitted the viewport, or report the size already fitted: only a size
+// not yet fitted is refitted.
+void handle_window_event(const SDL_WindowEvent& Event)
+{
+  if (Event.event != SDL_WINDOWEVENT_SIZE_CHANGED) return;
+  int ScreenW = 0, ScreenH = 0;
+  SDL_GetWindowSize(screen_window, &ScreenW, &ScreenH);
+  if (ScreenW != fitted_w || ScreenH != fitted_h) refresh_gl_viewport_from_window_size();
+}
+
 // Drains the whole queue, also after a quit request: key presses queued
 // behind it still reach the game.
 void dispatch_events(game& G)
@@ -153,6 +167,8 @@ void dispatch_events(game& G)
       quit_flag = true;
     else if (E.type == SDL_KEYDOWN)
       handle_key_down(G, E.key.keysym);
+    else if (E.type == SDL_WINDOWEVENT)
+      handle_window_event(E.window);
   }
 }
 
@@ -197,6 +213,8 @@ void refresh_gl_viewport_from_window_size()
   SDL_GetWindowSize(screen_window, &ScreenW, &ScreenH);
   viewport_rect V = fit_viewport(ScreenW, ScreenH);
   glViewport(V.x, V.y, V.w, V.h);
+  fitted_w = ScreenW;
+  fitted_h = ScreenH;
   die_progress("refresh screen viewport: now " + itostr(ScreenW) + "x" + itostr(ScreenH) + ", viewport " +
                itostr(V.w) + "x" + itostr(V.h));
 }
@@ -206,6 +224,10 @@ void toggle_fullscreen()
   is_fullscreen = !is_fullscreen;
   // The flag flips even when SDL refuses the switch.
   SDL_SetWindowFullscreen(screen_window, is_fullscreen ? SDL_WINDOW_FULLSCREEN : 0);
+  // Without a window manager SDL goes on reporting the full-screen size
+  // after leaving full screen, though the window has its windowed size;
+  // that size is fixed, so it is set again.
+  if (!is_fullscreen) SDL_SetWindowSize(screen_window, DEFAULT_W, DEFAULT_H);
   die_progress(std::string("toggle fullscreen: now ") + (is_fullscreen ? "fullscreen" : "windowed"));
   refresh_gl_viewport_from_window_size();
 }
