@@ -6,6 +6,7 @@
 #include <cassert>
 #include <cstdint>
 #include <lua.hpp>
+#include <sstream>
 #include <string>
 
 #include "die.h"
@@ -30,6 +31,9 @@ const int DEFAULT_W = 800;
 const int DEFAULT_H = 600;
 const int FRAME_TICKS = 20;        // ms from the start of one pass to the next
 const double FRAME_TIME = 0.02;    // s of game time per pass, whatever really passed
+
+// The window size the viewport was last fitted to.
+int fitted_w = 0, fitted_h = 0;
 
 struct window_mode {
   int w, h;
@@ -90,6 +94,29 @@ void set_fixed_gl_state()
   glAlphaFunc(GL_GREATER, 0);
 }
 
+// True when Driver is one of the comma-separated names in Wanted, in any
+// letter case, the way SDL reads its video driver setting.
+bool driver_is_wanted(const char* Wanted, const char* Driver)
+{
+  if (!Wanted) return false;
+  std::istringstream List(Wanted);
+  std::string Name;
+  while (std::getline(List, Name, ','))
+    if (SDL_strcasecmp(Name.c_str(), Driver) == 0) return true;
+  return false;
+}
+
+// Without a display SDL falls back to a video driver that shows nothing,
+// and the program would run unseen for ever; such a driver is used only
+// when asked for by name, to run without a screen on purpose.
+bool video_driver_shows_nothing_unasked()
+{
+  const char* Driver = SDL_GetCurrentVideoDriver();
+  if (!Driver) return false;
+  bool Screenless = SDL_strcasecmp(Driver, "offscreen") == 0 || SDL_strcasecmp(Driver, "dummy") == 0;
+  return Screenless && !driver_is_wanted(SDL_GetHint(SDL_HINT_VIDEODRIVER), Driver);
+}
+
 // Later - Earlier on the wrapping 32-bit millisecond counter.
 int ticks_between(Uint32 Earlier, Uint32 Later) { return static_cast<int32_t>(Later - Earlier); }
 
@@ -119,6 +146,17 @@ void handle_key_down(game& G, const SDL_Keysym& Key)
     G.keypress(Key.scancode);
 }
 
+// A window manager or SDL itself may resize the window after a toggle has
+// refitted the viewport, or report the size already fitted: only a size
+// not yet fitted is refitted.
+void handle_window_event(const SDL_WindowEvent& Event)
+{
+  if (Event.event != SDL_WINDOWEVENT_SIZE_CHANGED) return;
+  int ScreenW = 0, ScreenH = 0;
+  SDL_GetWindowSize(screen_window, &ScreenW, &ScreenH);
+  if (ScreenW != fitted_w || ScreenH != fitted_h) refresh_gl_viewport_from_window_size();
+}
+
 // Drains the whole queue, also after a quit request: key presses queued
 // behind it still reach the game.
 void dispatch_events(game& G)
@@ -129,6 +167,8 @@ void dispatch_events(game& G)
       quit_flag = true;
     else if (E.type == SDL_KEYDOWN)
       handle_key_down(G, E.key.keysym);
+    else if (E.type == SDL_WINDOWEVENT)
+      handle_window_event(E.window);
   }
 }
 
@@ -173,6 +213,8 @@ void refresh_gl_viewport_from_window_size()
   SDL_GetWindowSize(screen_window, &ScreenW, &ScreenH);
   viewport_rect V = fit_viewport(ScreenW, ScreenH);
   glViewport(V.x, V.y, V.w, V.h);
+  fitted_w = ScreenW;
+  fitted_h = ScreenH;
   die_progress("refresh screen viewport: now " + itostr(ScreenW) + "x" + itostr(ScreenH) + ", viewport " +
                itostr(V.w) + "x" + itostr(V.h));
 }
@@ -182,6 +224,10 @@ void toggle_fullscreen()
   is_fullscreen = !is_fullscreen;
   // The flag flips even when SDL refuses the switch.
   SDL_SetWindowFullscreen(screen_window, is_fullscreen ? SDL_WINDOW_FULLSCREEN : 0);
+  // Without a window manager SDL goes on reporting the full-screen size
+  // after leaving full screen, though the window has its windowed size;
+  // that size is fixed, so it is set again.
+  if (!is_fullscreen) SDL_SetWindowSize(screen_window, DEFAULT_W, DEFAULT_H);
   die_progress(std::string("toggle fullscreen: now ") + (is_fullscreen ? "fullscreen" : "windowed"));
   refresh_gl_viewport_from_window_size();
 }
@@ -201,8 +247,15 @@ int screen_open(int ScreenW, int ScreenH, bool IsFullscreen, bool IsResizable)
     die_fatal(std::string("screen open: couldn't set GL mode; ") + SDL_GetError());
     return -1;
   }
-  is_fullscreen = IsFullscreen;
   gl_context = SDL_GL_CreateContext(screen_window);
+  // A window without a context can draw nothing: as good as no window.
+  if (!gl_context) {
+    die_fatal(std::string("screen open: couldn't set GL mode; ") + SDL_GetError());
+    SDL_DestroyWindow(screen_window);
+    screen_window = nullptr;
+    return -1;
+  }
+  is_fullscreen = IsFullscreen;
   set_fixed_gl_state();
   refresh_gl_viewport_from_window_size();
   return 0;
@@ -222,6 +275,12 @@ int SDL_main(int, char*[])
   die_progress("main: initializing SDL");
   if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
     die_fatal(std::string("main fatal: can't initialize SDL: ") + SDL_GetError());
+    return -1;
+  }
+  if (video_driver_shows_nothing_unasked()) {
+    die_fatal(std::string("main fatal: can't initialize SDL: no display to open a window on (video driver ``") +
+              SDL_GetCurrentVideoDriver() + "'')");
+    SDL_Quit();
     return -1;
   }
   sdl_key_names_init();

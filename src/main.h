@@ -22,7 +22,7 @@ int SDL_main(int ArgC, char* ArgV[]);
 int script_open();
 
 // 0 when the window, its context and the fixed GL state are ready; -1 when
-// the window cannot be made.
+// the window or its context cannot be made, with no window left open.
 int screen_open(int ScreenW, int ScreenH, bool IsFullscreen, bool IsResizable);
 void refresh_gl_viewport_from_window_size();
 void toggle_fullscreen();

@@ -124,6 +124,29 @@ TEST_F(ShellWindow, ScreenOpenChoosesTheWindowModeFromSizeAndFullScreen)
   }
 }
 
+TEST_F(ShellWindow, AContextThatCannotBeMadeFailsTheOpenAndLeavesNoWindow)
+{
+  // No driver makes a GL 99 context; screen_open leaves the version alone.
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 99);
+  lines_t Lines;
+  int Result = 0;
+  {
+    trace_capture Trace;
+    Result = screen_open(800, 600, false, false);
+    Lines = Trace.lines();
+  }
+  std::string Error = SDL_GetError();
+  SDL_GL_ResetAttributes();
+
+  EXPECT_EQ(-1, Result);
+  ASSERT_FALSE(Lines.empty());
+  EXPECT_EQ("* screen open: couldn't set GL mode; " + Error, Lines.back());
+  EXPECT_FALSE(Error.empty());
+  EXPECT_EQ(nullptr, screen_window);
+  EXPECT_EQ(nullptr, gl_context);
+  EXPECT_EQ(nullptr, SDL_GL_GetCurrentWindow());
+}
+
 GLint gl_int(GLenum Name)
 {
   GLint Value = -1;

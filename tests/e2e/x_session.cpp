@@ -10,7 +10,7 @@
 namespace {
 
 const milliseconds SERVER_START_TIMEOUT(20000);
-// Between two looks for a window that is not there yet.
+// Between two looks for a window or a window manager that is not there yet.
 const milliseconds WINDOW_POLL_PERIOD(20);
 
 // The X window dump's header: 25 big-endian 32-bit fields.
@@ -122,7 +122,31 @@ x_session::x_session()
   Display = "DISPLAY=:" + Number;
 }
 
-x_session::~x_session() { Server->stop(); }
+x_session::~x_session()
+{
+  if (WindowManager) WindowManager->stop();
+  Server->stop();
+}
+
+void x_session::start_window_manager()
+{
+  child_options Options;
+  Options.env = tool_env();
+  WindowManager = std::make_unique<child_process>(std::vector<std::string>{"openbox"}, Options);
+  // The desktop number is the window manager's to set; xdotool fails to
+  // read it until then.
+  const auto Deadline = std::chrono::steady_clock::now() + SERVER_START_TIMEOUT;
+  for (;;) {
+    try {
+      xdotool({"get_desktop"});
+      return;
+    } catch (const std::runtime_error&) {
+    }
+    if (!WindowManager->running()) throw std::runtime_error("openbox ended at its start");
+    if (std::chrono::steady_clock::now() >= Deadline) throw std::runtime_error("openbox did not start");
+    std::this_thread::sleep_for(WINDOW_POLL_PERIOD);
+  }
+}
 
 std::vector<std::string> x_session::tool_env() const
 {

@@ -1,6 +1,6 @@
 // A virtual X display of its own for one test, with the X tools that drive
 // and watch the program on it: xdotool for windows and keys, xwd for
-// screen grabs.
+// screen grabs, and on request a window manager.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +31,9 @@ class x_session {
   x_session(const x_session&) = delete;
   x_session& operator=(const x_session&) = delete;
 
+  // Starts openbox on the display and waits until it manages windows.
+  void start_window_manager();
+
   // DISPLAY=:N, the variable that puts a client on this display.
   const std::string& display_variable() const { return Display; }
 
@@ -52,5 +55,6 @@ class x_session {
   std::vector<std::string> tool_env() const;
 
   std::unique_ptr<child_process> Server;
+  std::unique_ptr<child_process> WindowManager;
   std::string Display;
 };
