@@ -2,6 +2,7 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <SDL_syswm.h>
 
 #include <cassert>
 #include <cstdint>
@@ -146,14 +147,30 @@ void handle_key_down(game& G, const SDL_Keysym& Key)
     G.keypress(Key.scancode);
 }
 
-// A window manager or SDL itself may resize the window after a toggle has
-// refitted the viewport, or report the size already fitted: only a size
-// not yet fitted is refitted.
+// The window's size as the window system has it. SDL reports the size it
+// asked for; on X without a window manager full screen is asked for but
+// never given, and SDL reports the screen's size for a window that kept its
+// own. There the X server is asked.
+void window_size(int& W, int& H)
+{
+  SDL_GetWindowSize(screen_window, &W, &H);
+  SDL_SysWMinfo Info;
+  SDL_VERSION(&Info.version);
+  if (!SDL_GetWindowWMInfo(screen_window, &Info) || Info.subsystem != SDL_SYSWM_X11) return;
+  XWindowAttributes Attributes;
+  if (!XGetWindowAttributes(Info.info.x11.display, Info.info.x11.window, &Attributes)) return;
+  W = Attributes.width;
+  H = Attributes.height;
+}
+
+// A window manager may resize the window after a toggle has refitted the
+// viewport, and SDL reports sizes already fitted: only a size not yet
+// fitted is refitted.
 void handle_window_event(const SDL_WindowEvent& Event)
 {
   if (Event.event != SDL_WINDOWEVENT_SIZE_CHANGED) return;
   int ScreenW = 0, ScreenH = 0;
-  SDL_GetWindowSize(screen_window, &ScreenW, &ScreenH);
+  window_size(ScreenW, ScreenH);
   if (ScreenW != fitted_w || ScreenH != fitted_h) refresh_gl_viewport_from_window_size();
 }
 
@@ -210,13 +227,13 @@ viewport_rect fit_viewport(int ScreenW, int ScreenH)
 void refresh_gl_viewport_from_window_size()
 {
   int ScreenW = 0, ScreenH = 0;
-  SDL_GetWindowSize(screen_window, &ScreenW, &ScreenH);
+  window_size(ScreenW, ScreenH);
   viewport_rect V = fit_viewport(ScreenW, ScreenH);
   glViewport(V.x, V.y, V.w, V.h);
   fitted_w = ScreenW;
   fitted_h = ScreenH;
-  die_progress("refresh screen viewport: now " + itostr(ScreenW) + "x" + itostr(ScreenH) + ", viewport " +
-               itostr(V.w) + "x" + itostr(V.h));
+  die_progress({"refresh screen viewport: now ", itostr(ScreenW), "x", itostr(ScreenH), ", viewport ", itostr(V.w),
+                "x", itostr(V.h)});
 }
 
 void toggle_fullscreen()
@@ -228,7 +245,7 @@ void toggle_fullscreen()
   // after leaving full screen, though the window has its windowed size;
   // that size is fixed, so it is set again.
   if (!is_fullscreen) SDL_SetWindowSize(screen_window, DEFAULT_W, DEFAULT_H);
-  die_progress(std::string("toggle fullscreen: now ") + (is_fullscreen ? "fullscreen" : "windowed"));
+  die_progress({"toggle fullscreen: now ", is_fullscreen ? "fullscreen" : "windowed"});
   refresh_gl_viewport_from_window_size();
 }
 
@@ -236,7 +253,7 @@ int screen_open(int ScreenW, int ScreenH, bool IsFullscreen, bool IsResizable)
 {
   assert(0 == screen_window);
   const int WantBPP = 32;
-  die_progress("screen open: want BPP is " + itostr(WantBPP));
+  die_progress({"screen open: want BPP is ", itostr(WantBPP)});
   die_progress("screen open: setting GL color sizes attributes");
   set_gl_attributes();
   die_progress("screen open: setting video mode");
@@ -244,13 +261,13 @@ int screen_open(int ScreenW, int ScreenH, bool IsFullscreen, bool IsResizable)
   die_progress(M.line);
   screen_window = SDL_CreateWindow("Loading...", M.position, M.position, M.w, M.h, M.flags);
   if (!screen_window) {
-    die_fatal(std::string("screen open: couldn't set GL mode; ") + SDL_GetError());
+    die_fatal({"screen open: couldn't set GL mode; ", SDL_GetError()});
     return -1;
   }
   gl_context = SDL_GL_CreateContext(screen_window);
   // A window without a context can draw nothing: as good as no window.
   if (!gl_context) {
-    die_fatal(std::string("screen open: couldn't set GL mode; ") + SDL_GetError());
+    die_fatal({"screen open: couldn't set GL mode; ", SDL_GetError()});
     SDL_DestroyWindow(screen_window);
     screen_window = nullptr;
     return -1;
@@ -274,12 +291,12 @@ int SDL_main(int, char*[])
   die_progress("veldt: game by Brindlewick for Marrowfest #13");
   die_progress("main: initializing SDL");
   if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
-    die_fatal(std::string("main fatal: can't initialize SDL: ") + SDL_GetError());
+    die_fatal({"main fatal: can't initialize SDL: ", SDL_GetError()});
     return -1;
   }
   if (video_driver_shows_nothing_unasked()) {
-    die_fatal(std::string("main fatal: can't initialize SDL: no display to open a window on (video driver ``") +
-              SDL_GetCurrentVideoDriver() + "'')");
+    die_fatal({"main fatal: can't initialize SDL: no display to open a window on (video driver ``",
+               SDL_GetCurrentVideoDriver(), "'')"});
     SDL_Quit();
     return -1;
   }
