@@ -5,6 +5,7 @@
 #include <SDL.h>
 #include <lua.hpp>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -456,23 +457,18 @@ const int MAX_RENDER_DEPTH = 200;
 const int MAX_RENDER_COMMANDS = 1 << 20;
 // Lua stack slots one level of the walk holds: the traversal's key and value.
 const int RENDER_SLOTS_PER_LEVEL = 2;
-// Dashes of one dashline: a period too small to shorten a long line would
-// otherwise never end the loop, and no screen shows more.
-const int MAX_DASHES = 100000;
 // Segments of one circarc: at 25 units each the cap is an arc far larger
 // than the world; a larger arc is drawn whole with that many segments.
 const int MAX_ARC_SEGMENTS = 100000;
 // Room for a number's text as Lua writes it (LUA_NUMBER_FMT).
 const size_t NUMBER_TEXT_SIZE = 32;
-// Strips of one terrain: an infinite or huge band would otherwise never end
-// the loop; at 10 units or more a strip, the cap covers a million units.
-const int MAX_TERRAIN_STRIPS = 100000;
-// Vertices one frame draws at most, across all its commands (four a glyph):
-// the caps of single commands multiply with the frame's command allowance.
+// Vertices one frame draws at most, across all its commands (four a glyph).
+// It also ends the loops of a dashline whose period is too small to shorten
+// its line, and of an infinite or huge terrain band; caps on single commands
+// alone would multiply with the frame's command allowance.
 // This many of the costliest vertices, tiny pictures under transforms, take
-// about a tenth of a second on a software renderer; a scene of tens of
-// thousands of shapes stays well below it.
-const int MAX_RENDER_VERTICES = 1 << 18;
+// an eighth of a second on a software renderer, and 32768 rectangles fit.
+const int MAX_RENDER_VERTICES = 1 << 17;
 
 // The text argument of the text commands and terrain's swatch name. Kept
 // from one command to the next so that a frame's texts allocate only when one
@@ -674,7 +670,7 @@ void emit_dashes(rpos CurPos, const rpos& PosDelta, double LineLen, double OnL, 
 {
   const double Period = OnL + OffL;
   if (Period <= 0 || !std::isfinite(LineLen)) return;
-  for (int Dash = 0; LineLen > 0 && Dash < MAX_DASHES && take_vertices(2); ++Dash) {
+  while (LineLen > 0 && take_vertices(2)) {
     glVertex3dv(CurPos);
     glVertex3dv(CurPos + PosDelta * OnL);
     LineLen -= Period;
@@ -848,7 +844,8 @@ void render_picture(lua_State* L, int Table)
 
 // Strips 10 to 35 high from Y until one reaches Y + H, each in one random
 // pixel of the swatch, then opaque white. A strip that no longer raises CurY
-// (Y too large for the step to register) ends the band, and so does the cap.
+// (Y too large for the step to register) ends the band, and so does the
+// frame's vertex budget.
 void draw_strips(const image& Swatch, uint32_t Seed, double Y, double W, double H)
 {
   const double End = H + Y;
@@ -857,7 +854,7 @@ void draw_strips(const image& Swatch, uint32_t Seed, double Y, double W, double 
   // Seeding fills 624 words: only a band with a strip to draw pays for it.
   if (End > CurY) RN.seed(Seed);
   glBegin(GL_QUADS);
-  for (int Strip = 0; End > CurY && Strip < MAX_TERRAIN_STRIPS && take_vertices(4); ++Strip) {
+  while (End > CurY && take_vertices(4)) {
     const double NextY = (25 * RN.get() + CurY) + 10;
     if (!(NextY > CurY)) break;
     const fcolor SwatchC = Swatch.get_any_pixel(RN);
@@ -1009,16 +1006,21 @@ bool within_allowance(int& CommandsLeft)
   return false;
 }
 
-// True when the table on top is already being walked further out. Each
-// level of the walk holds its table, the traversal's key and the element, so
-// the enclosing tables lie at every second slot below the top.
+// The value being interpreted at each level of the walk, outermost first: a
+// table's address, or null. Kept here rather than compared on the Lua stack
+// since every value of a frame is looked up in it; room_for_level keeps the
+// walk within its MAX_RENDER_DEPTH levels.
+const void* walk_path[MAX_RENDER_DEPTH];
+
+// The address of the value on top when it is a table, else null.
+const void* table_on_top(lua_State* L) { return lua_istable(L, -1) ? lua_topointer(L, -1) : nullptr; }
+
+// True when the table on top is already being walked at one of the Depth
+// levels further out.
 bool inside_itself(lua_State* L, int Depth)
 {
-  if (!lua_istable(L, -1)) return false;
-  const int Top = lua_gettop(L);
-  for (int Level = 1; Level <= Depth; ++Level)
-    if (lua_rawequal(L, Top - 2 * Level, Top)) return true;
-  return false;
+  const void* Table = table_on_top(L);
+  return Table && std::find(walk_path, walk_path + Depth, Table) != walk_path + Depth;
 }
 
 // Whether the walk may go one level deeper from Depth, reserving the Lua
@@ -1034,11 +1036,11 @@ bool room_for_level(lua_State* L, int Depth, bool& Reported)
   return false;
 }
 
-// Counts one level of the walk for as long as it lasts, also when a Lua
-// error unwinds it.
+// Counts one level of the walk, and notes the table it interprets, for as
+// long as it lasts, also when a Lua error unwinds it.
 class depth_scope {
  public:
-  explicit depth_scope(int& Depth) : Depth(Depth) { ++Depth; }
+  depth_scope(int& Depth, const void* Table) : Depth(Depth) { walk_path[Depth++] = Table; }
   ~depth_scope() { --Depth; }
   depth_scope(const depth_scope&) = delete;
   depth_scope& operator=(const depth_scope&) = delete;
@@ -1086,6 +1088,6 @@ void game::render_command()
   }
   if (frame_vertices_left < 0 || !within_allowance(render_commands_left)) return;
   if (!room_for_level(L, render_depth, render_depth_reported)) return;
-  depth_scope Level(render_depth);
+  depth_scope Level(render_depth, table_on_top(L));
   interpret(*this, render_matrix_room);
 }

@@ -353,8 +353,9 @@ TEST_F(GameRender, DashlineEndsOnEveryPeriodAndLength)
   // An infinite or NaN period leaves no length after the first dash.
   EXPECT_EQ((texts{"(0,0)-(10,0)", "(0,0)-(10,0)"}),
             lines_of(draw("{{'dashline', 0, 0, 100, 0, 1, 10, 1/0}, {'dashline', 0, 0, 100, 0, 1, 10, 0/0}}")));
-  // A period too small to shorten a line of 1e20: cut at 100000 dashes.
-  EXPECT_EQ(100000u, count_primitives("{'dashline', 0, 0, 1e20, 0, 1, 0.002, 0.001}"));
+  // A period too small to shorten a line of 1e20: cut by the frame's budget
+  // of 131072 vertices.
+  EXPECT_EQ(65536u, count_primitives("{'dashline', 0, 0, 1e20, 0, 1, 0.002, 0.001}"));
   EXPECT_EQ(7u, count_primitives("{'dashline', 0, 0, 100, 0, 1, 10, 5}"));
 }
 
@@ -444,17 +445,17 @@ TEST_F(GameRender, VerticesBeyondTheFrameBudgetAreSkippedWithOneWarningPerFrame)
 {
   trace_capture Trace;
   const std::string TooMany =
-      "! game render command warning: more than 262144 vertices in one frame; skipping the rest";
-  // 2^20 lines of 100000 dashes each: the first draws all of its dashes
-  // (200000 vertices), the second the 31072 that fit, and nothing after that
-  // is done, not even a change of colour.
-  const std::string List = "{{'rgba', 1, 0, 0, 1}, nest_pairs(20, {'dashline', -400, 0, 1e9, 0, 1, 0.001, 0.001}),"
-                           " {'rgba', 0, 1, 0, 1}}";
+      "! game render command warning: more than 131072 vertices in one frame; skipping the rest";
+  // A rectangle, then 2^20 lines of 100000 dashes each: the first line draws
+  // the 65534 dashes that fit beside the rectangle's four vertices, and
+  // nothing after that is done, not even a change of colour.
+  const std::string List = "{{'rgba', 1, 0, 0, 1}, {'rect', 0, 0, 1, 1},"
+                           " nest_pairs(20, {'dashline', -400, 0, 1e9, 0, 1, 0.001, 0.001}), {'rgba', 0, 1, 0, 1}}";
   run("function nest_pairs(n, t) for i = 1, n do t = {t, t} end return t end");
-  EXPECT_EQ(131072u, count_primitives(List));
+  EXPECT_EQ(65535u, count_primitives(List));
   EXPECT_EQ((std::array<double, 4>{1, 0, 0, 1}), current_color());
   EXPECT_EQ((texts{TooMany}), Trace.lines());
-  EXPECT_EQ(131072u, count_primitives(List));
+  EXPECT_EQ(65535u, count_primitives(List));
   EXPECT_EQ((texts{TooMany, TooMany}), Trace.lines());
 }
 
@@ -771,10 +772,10 @@ TEST_F(GameRenderAssets, TerrainEndsWhenItsBandCannotBeReached)
                    " {'terrain', 0/0, 400, 100, 'swatch.png', 7}, {'terrain', 0, 400, 0/0, 'swatch.png', 7},"
                    " {'terrain', -1/0, 400, 1/0, 'swatch.png', 7}}")
                   .empty());
-  // Infinite and huge bands end with the frame's budget of 262144 vertices,
+  // Infinite and huge bands end with the frame's budget of 131072 vertices,
   // before the band's own cap (GL counts a quad as one).
-  EXPECT_EQ(65536u, count_primitives("{'terrain', 0, 400, 1/0, 'swatch.png', 7}"));
-  EXPECT_EQ(65536u, count_primitives("{'terrain', 0, 400, 1e300, 'swatch.png', 7}"));
+  EXPECT_EQ(32768u, count_primitives("{'terrain', 0, 400, 1/0, 'swatch.png', 7}"));
+  EXPECT_EQ(32768u, count_primitives("{'terrain', 0, 400, 1e300, 'swatch.png', 7}"));
   EXPECT_EQ((std::array<double, 4>{1, 1, 1, 1}), current_color());
 }
 
