@@ -462,12 +462,12 @@ const int RENDER_SLOTS_PER_LEVEL = 2;
 const int MAX_ARC_SEGMENTS = 100000;
 // Room for a number's text as Lua writes it (LUA_NUMBER_FMT).
 const size_t NUMBER_TEXT_SIZE = 32;
-// Vertices one frame draws at most, across all its commands (four a glyph).
-// It also ends the loops of a dashline whose period is too small to shorten
-// its line, and of an infinite or huge terrain band; caps on single commands
-// alone would multiply with the frame's command allowance.
-// This many of the costliest vertices, tiny pictures under transforms, take
-// an eighth of a second on a software renderer, and 32768 rectangles fit.
+// Vertices one frame draws at most, across all its commands (four a glyph):
+// caps on single commands alone would multiply with the frame's command
+// allowance. It also ends a dashline whose period is too small to shorten
+// its line, and an infinite or huge terrain band. This many of the costliest
+// vertices, tiny pictures under transforms, take an eighth of a second on a
+// software renderer, and 32768 rectangles fit.
 const int MAX_RENDER_VERTICES = 1 << 17;
 
 // The text argument of the text commands and terrain's swatch name. Kept
