@@ -11,6 +11,7 @@
 
 #include "die.h"
 #include "game.h"
+#include "game_files.h"
 #include "gl_window.h"
 #include "png_writer.h"
 #include "temp_dir.h"
@@ -31,12 +32,8 @@ class worst_game {
   worst_game()
   {
     gl_test_window();
-    for (const char* Lib : {"std", "rn", "debug", "class", "matrix", "color"})
-      write_file(std::string("game/lib/") + Lib + ".lua", "");
-    write_png("data/glyphs.png", 8, 8, 4, std::vector<unsigned char>(8 * 8 * 4, 255));
+    write_square_font();
     write_png("data/pic.png", 32, 32, 4, std::vector<unsigned char>(32 * 32 * 4, 255));
-    write_file("game/font.lua", "font = { texture = 'data/glyphs.png', pixelsize = 16, glyph_65 = {"
-                                " bearing_y = 1, size_x = 1, size_y = 1, advance = 1.5 } }");
     write_file("game/main.lua", "pic = texture_load('pic')"
                                 " function nest_pairs(n, t) for i = 1, n do t = {t, t} end return t end");
     die_init("trace.txt");

@@ -163,6 +163,17 @@ void window_size(int& W, int& H)
   H = Attributes.height;
 }
 
+// Sets the 4:3 viewport for a window of ScreenW x ScreenH and logs it.
+void fit_viewport_to(int ScreenW, int ScreenH)
+{
+  viewport_rect V = fit_viewport(ScreenW, ScreenH);
+  glViewport(V.x, V.y, V.w, V.h);
+  fitted_w = ScreenW;
+  fitted_h = ScreenH;
+  die_progress({"refresh screen viewport: now ", itostr(ScreenW), "x", itostr(ScreenH), ", viewport ", itostr(V.w),
+                "x", itostr(V.h)});
+}
+
 // A window manager may resize the window after a toggle has refitted the
 // viewport, and SDL reports sizes already fitted: only a size not yet
 // fitted is refitted.
@@ -171,7 +182,7 @@ void handle_window_event(const SDL_WindowEvent& Event)
   if (Event.event != SDL_WINDOWEVENT_SIZE_CHANGED) return;
   int ScreenW = 0, ScreenH = 0;
   window_size(ScreenW, ScreenH);
-  if (ScreenW != fitted_w || ScreenH != fitted_h) refresh_gl_viewport_from_window_size();
+  if (ScreenW != fitted_w || ScreenH != fitted_h) fit_viewport_to(ScreenW, ScreenH);
 }
 
 // Drains the whole queue, also after a quit request: key presses queued
@@ -228,12 +239,7 @@ void refresh_gl_viewport_from_window_size()
 {
   int ScreenW = 0, ScreenH = 0;
   window_size(ScreenW, ScreenH);
-  viewport_rect V = fit_viewport(ScreenW, ScreenH);
-  glViewport(V.x, V.y, V.w, V.h);
-  fitted_w = ScreenW;
-  fitted_h = ScreenH;
-  die_progress({"refresh screen viewport: now ", itostr(ScreenW), "x", itostr(ScreenH), ", viewport ", itostr(V.w),
-                "x", itostr(V.h)});
+  fit_viewport_to(ScreenW, ScreenH);
 }
 
 void toggle_fullscreen()

@@ -135,30 +135,6 @@ TEST_F(GameHostTest, TextLenIsZeroBeforeTheFontExistsAndWithoutGlyphs)
   EXPECT_EQ(lua_eval(Second.L, "text_len(2, 'abc') .. text_len(1, '') .. text_len('x', 5)"), "000");
 }
 
-TEST_F(GameHostTest, MissingPicturesGiveNothingAndAreReportedOnEveryCall)
-{
-  run("t = {texture_load('missing'), texture_load(9), texture_load('a\\0b')} w, h = image_size('none')");
-  run("n = select('#', image_size('none')) sp = image_load_subpixels('none', 0, 0, 2, 2)");
-  run("sm = image_load_submask('none', 0, 0, 2, 2) t2 = texture_load('missing')");
-  EXPECT_EQ(eval("#t .. tostring(w) .. tostring(h) .. n .. tostring(sp) .. tostring(sm) .. tostring(t2)"),
-            "0nilnil0nilnilnil");
-  // The loaders log their own lines before these, and nothing is remembered.
-  const auto texture_lines = [](const std::string& Name, const std::string& Path) {
-    return lines_t{"- texture load: loading " + Path,
-                   "* texlib load texdata fatal: couldn't load image file ``" + Path + "''",
-                   "* script texture load: could not find texture " + Name};
-  };
-  const lines_t NoImage = {"- image load: loading data/none.png",
-                           "* image load fatal: couldn't load image file ``data/none.png''",
-                           "* script image load submask: could not find image none"};
-  lines_t Expected;
-  for (const lines_t& Part : {texture_lines("missing", "data/missing.png"), texture_lines("9", "data/9.png"),
-                              texture_lines("a", "data/a.png"), NoImage, NoImage, NoImage, NoImage,
-                              texture_lines("missing", "data/missing.png")})
-    Expected.insert(Expected.end(), Part.begin(), Part.end());
-  EXPECT_EQ(lines(), Expected);
-}
-
 // A W x H RGBA picture of one colour.
 void write_plain_png(const std::string& File, int W, int H)
 {
@@ -186,6 +162,21 @@ lines_t joined(std::initializer_list<lines_t> Parts)
   lines_t All;
   for (const lines_t& Part : Parts) All.insert(All.end(), Part.begin(), Part.end());
   return All;
+}
+
+TEST_F(GameHostTest, MissingPicturesGiveNothingAndAreReportedOnEveryCall)
+{
+  run("t = {texture_load('missing'), texture_load(9), texture_load('a\\0b')} w, h = image_size('none')");
+  run("n = select('#', image_size('none')) sp = image_load_subpixels('none', 0, 0, 2, 2)");
+  run("sm = image_load_submask('none', 0, 0, 2, 2) t2 = texture_load('missing')");
+  EXPECT_EQ(eval("#t .. tostring(w) .. tostring(h) .. n .. tostring(sp) .. tostring(sm) .. tostring(t2)"),
+            "0nilnil0nilnilnil");
+  // The loaders log their own lines before these, and nothing is remembered.
+  const std::string Undecodable = "couldn't load image file";
+  const lines_t NoImage = failed_image_lines("none", Undecodable);
+  EXPECT_EQ(lines(), joined({failed_texture_lines("missing", Undecodable), failed_texture_lines("9", Undecodable),
+                             failed_texture_lines("a", Undecodable), NoImage, NoImage, NoImage, NoImage,
+                             failed_texture_lines("missing", Undecodable)}));
 }
 
 TEST_F(GameHostTest, SvgTextUnderAPictureNameFailsAsAnUndecodableFile)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "game.h"
+#include "game_files.h"
 #include "gl_window.h"
 #include "main.h"
 #include "sdlkeynames.h"
@@ -45,9 +46,7 @@ class game_fixture : public testing::Test {
   {
     gl_test_window();
     sdl_key_names_init();
-    for (const char* Lib : {"std", "rn", "debug", "class", "matrix", "color"})
-      write_file(std::string("game/lib/") + Lib + ".lua", "");
-    write_file("game/font.lua", "");
+    write_start_up_scripts();
   }
   ~game_fixture() override
   {
