@@ -107,15 +107,19 @@ bool driver_is_wanted(const char* Wanted, const char* Driver)
   return false;
 }
 
+// True for SDL's video drivers that show nothing.
+bool video_driver_is_screenless(const char* Driver)
+{
+  return Driver && (SDL_strcasecmp(Driver, "offscreen") == 0 || SDL_strcasecmp(Driver, "dummy") == 0);
+}
+
 // Without a display SDL falls back to a video driver that shows nothing,
 // and the program would run unseen for ever; such a driver is used only
 // when asked for by name, to run without a screen on purpose.
 bool video_driver_shows_nothing_unasked()
 {
   const char* Driver = SDL_GetCurrentVideoDriver();
-  if (!Driver) return false;
-  bool Screenless = SDL_strcasecmp(Driver, "offscreen") == 0 || SDL_strcasecmp(Driver, "dummy") == 0;
-  return Screenless && !driver_is_wanted(SDL_GetHint(SDL_HINT_VIDEODRIVER), Driver);
+  return video_driver_is_screenless(Driver) && !driver_is_wanted(SDL_GetHint(SDL_HINT_VIDEODRIVER), Driver);
 }
 
 // Later - Earlier on the wrapping 32-bit millisecond counter.
@@ -200,11 +204,12 @@ void dispatch_events(game& G)
   }
 }
 
-void run_pass(game& G)
+void run_pass(game& G, bool WaitForDrawing)
 {
   G.update(FRAME_TIME);
   G.render();
   SDL_GL_SwapWindow(screen_window);
+  if (WaitForDrawing) glFinish();
   // The next pass draws into a cleared buffer.
   glClearColor(0, 0, 0, 0);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -213,10 +218,13 @@ void run_pass(game& G)
 
 void main_loop(game& G)
 {
+  // A swap that no display paces returns before the drawing is done, and
+  // the frames queued in the GL driver would grow without end.
+  const bool WaitForDrawing = video_driver_is_screenless(SDL_GetCurrentVideoDriver());
   Uint32 Ticks = main_get_ticks();
   while (!quit_flag) {
     Ticks = wait_for_pass(Ticks);
-    run_pass(G);
+    run_pass(G, WaitForDrawing);
   }
 }
 
