@@ -1,10 +1,23 @@
 #include "die.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 
 std::ofstream TRACE_FILE;
+
+namespace {
+
+// Bytes written to the trace file since it was opened, and whether it has
+// taken its last line.
+long long trace_file_bytes = 0;
+bool trace_file_full = false;
+
+// The innermost cap in force, if any.
+die_line_cap* line_cap = nullptr;
+
+}  // namespace
 
 void die_init(const std::string& TraceFile)
 {
@@ -20,6 +33,8 @@ void die_init(const std::string& TraceFile)
   TRACE_FILE.rdbuf()->pubsetbuf(nullptr, 0);
   TRACE_FILE.open(TraceFile.c_str(), std::ios::out | std::ios::trunc);
   if (TRACE_FILE.is_open()) TRACE_FILE.clear();
+  trace_file_bytes = 0;
+  trace_file_full = false;
 }
 
 namespace {
@@ -29,44 +44,97 @@ namespace {
 // written piece by piece.
 const size_t WHOLE_LINE_BYTES = 4096;
 
-void write_pieces(std::ostream& Out, char Marker, die_pieces Message)
+const char CUT_MARK[] = "[...]";
+const char TRACE_FILE_FULL[] = "trace warning: the trace file is full at 256 MiB; later lines go to standard output only";
+
+// Calls Emit with every piece of Message in turn; a piece longer than Limit
+// bytes is given cut there and followed by the cut mark.
+template <class Emitter>
+void for_each_chunk(die_pieces Message, size_t Limit, Emitter Emit)
 {
-  Out.put(Marker);
-  Out.put(' ');
-  for (std::string_view Piece : Message) Out.write(Piece.data(), static_cast<std::streamsize>(Piece.size()));
-  Out.put('\n');
+  for (std::string_view Piece : Message) {
+    if (Piece.size() <= Limit) {
+      Emit(Piece);
+    } else {
+      Emit(Piece.substr(0, Limit));
+      Emit(CUT_MARK);
+    }
+  }
 }
 
-void write_line(std::ostream& Out, char Marker, die_pieces Message)
+// The bytes of the line: marker, blank, message and line end.
+size_t line_length(die_pieces Message, size_t Limit)
+{
+  size_t Length = 3;
+  for_each_chunk(Message, Limit, [&Length](std::string_view Chunk) { Length += Chunk.size(); });
+  return Length;
+}
+
+void write_line(std::ostream& Out, char Marker, die_pieces Message, size_t Limit)
 {
   // A failed earlier line must not silence this one.
   Out.clear();
-  size_t Length = 3;
-  for (std::string_view Piece : Message) Length += Piece.size();
+  const size_t Length = line_length(Message, Limit);
   if (Length > WHOLE_LINE_BYTES) {
-    write_pieces(Out, Marker, Message);
+    Out.put(Marker);
+    Out.put(' ');
+    for_each_chunk(Message, Limit, [&Out](std::string_view Chunk) {
+      Out.write(Chunk.data(), static_cast<std::streamsize>(Chunk.size()));
+    });
+    Out.put('\n');
   } else {
     char Line[WHOLE_LINE_BYTES];
     char* End = Line;
     *End++ = Marker;
     *End++ = ' ';
-    for (std::string_view Piece : Message) {
-      if (Piece.empty()) continue;  // an empty view may have no data at all
-      std::memcpy(End, Piece.data(), Piece.size());
-      End += Piece.size();
-    }
+    for_each_chunk(Message, Limit, [&End](std::string_view Chunk) {
+      if (Chunk.empty()) return;  // an empty view may have no data at all
+      std::memcpy(End, Chunk.data(), Chunk.size());
+      End += Chunk.size();
+    });
     *End++ = '\n';
     Out.write(Line, static_cast<std::streamsize>(Length));
   }
   Out.flush();
 }
 
+// Whether the trace file takes a line of Length bytes. The first line that
+// would pass its limit is replaced there by the notice that it is full,
+// which keeps room for itself; no line is ever cut.
+bool trace_file_takes(size_t Length)
+{
+  if (trace_file_full) return false;
+  const long long NoticeBytes = sizeof TRACE_FILE_FULL + 2;  // marker, blank, text, line end
+  const long long Room = TRACE_FILE_MAX_BYTES - NoticeBytes;
+  if (trace_file_bytes + static_cast<long long>(Length) <= Room) {
+    trace_file_bytes += static_cast<long long>(Length);
+    return true;
+  }
+  trace_file_full = true;
+  write_line(TRACE_FILE, '!', {TRACE_FILE_FULL}, SIZE_MAX);
+  write_line(std::cout, '!', {TRACE_FILE_FULL}, SIZE_MAX);
+  return false;
+}
+
+void write_everywhere(char Marker, die_pieces Message, size_t Limit)
+{
+  if (trace_file_takes(line_length(Message, Limit))) write_line(TRACE_FILE, Marker, Message, Limit);
+  write_line(std::cout, Marker, Message, Limit);
+}
+
 }  // namespace
 
 void die_line(char Marker, die_pieces Message)
 {
-  write_line(TRACE_FILE, Marker, Message);
-  write_line(std::cout, Marker, Message);
+  if (!line_cap) return write_everywhere(Marker, Message, SIZE_MAX);
+  die_line_cap& Cap = *line_cap;
+  if (Cap.LinesLeft > 0) {
+    --Cap.LinesLeft;
+    write_everywhere(Marker, Message, CAPPED_PIECE_BYTES);
+  } else if (Cap.LinesLeft == 0) {
+    --Cap.LinesLeft;
+    write_everywhere('!', {Cap.Notice}, SIZE_MAX);
+  }
 }
 
 void die_line(char Marker, std::string_view Message) { die_line(Marker, {Message}); }
@@ -77,3 +145,10 @@ void die_warning(std::string_view Message) { die_line('!', Message); }
 void die_warning(die_pieces Message) { die_line('!', Message); }
 void die_fatal(std::string_view Message) { die_line('*', Message); }
 void die_fatal(die_pieces Message) { die_line('*', Message); }
+
+die_line_cap::die_line_cap(int MaxLines, std::string_view Notice) : Outer(line_cap), LinesLeft(MaxLines), Notice(Notice)
+{
+  line_cap = this;
+}
+
+die_line_cap::~die_line_cap() { line_cap = Outer; }

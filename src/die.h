@@ -30,3 +30,28 @@ void die_warning(std::string_view Message);   // marker '!'
 void die_warning(die_pieces Message);
 void die_fatal(std::string_view Message);     // marker '*'; never ends the process
 void die_fatal(die_pieces Message);
+
+// The trace file takes lines up to this size; the line that would pass it is
+// replaced there by a warning that later lines go to standard output only,
+// which still receives every line. A script failing on every pass would
+// otherwise fill the disk.
+const long long TRACE_FILE_MAX_BYTES = 256LL << 20;
+
+// While one exists, lines are bounded: after MaxLines lines, Notice takes
+// the place of the next as a warning line, and nothing more is written until
+// it ends. Any piece of a message longer than CAPPED_PIECE_BYTES is cut
+// there and followed by "[...]": the pieces that long are texts of scripts.
+const size_t CAPPED_PIECE_BYTES = 256;
+class die_line_cap {
+ public:
+  die_line_cap(int MaxLines, std::string_view Notice);
+  ~die_line_cap();
+  die_line_cap(const die_line_cap&) = delete;
+  die_line_cap& operator=(const die_line_cap&) = delete;
+
+ private:
+  friend void die_line(char Marker, die_pieces Message);
+  die_line_cap* Outer;  // the cap in force before this one
+  int LinesLeft;        // -1 once Notice is written
+  std::string_view Notice;
+};

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -48,6 +49,28 @@ class snapshot_buf : public std::streambuf {
   {
     if (received.empty() || received.back() == '\n') file_at_line_start.push_back(read_file(File));
     received += C;
+  }
+};
+
+// Stands in for standard output and counts what it receives, keeping only
+// the end of it.
+class counting_buf : public std::streambuf {
+ public:
+  long long bytes = 0;
+  std::string tail;
+
+ protected:
+  int_type overflow(int_type C) override
+  {
+    if (!traits_type::eq_int_type(C, traits_type::eof())) xsputn(reinterpret_cast<const char*>(&C), 1);
+    return traits_type::not_eof(C);
+  }
+  std::streamsize xsputn(const char* S, std::streamsize N) override
+  {
+    bytes += N;
+    tail.append(S, static_cast<size_t>(N));
+    if (tail.size() > 4096) tail.erase(0, tail.size() - 4096);
+    return N;
   }
 };
 
@@ -179,4 +202,30 @@ TEST(DieTest, ALineTheFileCannotTakeIsDroppedAndTheLinesAfterItArrive)
   ASSERT_EQ(Child, waitpid(Child, &Status, 0));
   EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Status;
   EXPECT_EQ(read_file("trace.txt"), "- line 1\n- line 2\n- line 4\n");
+}
+
+TEST(DieTest, TheTraceFileTakesNoLineBeyondItsLimitAndSaysSoWhileStandardOutputGetsEveryLine)
+{
+  temp_dir Dir;
+  die_init("trace.txt");
+  counting_buf Out;
+  const std::string Big(100 << 20, 'x');
+  const std::string Full = "! trace warning: the trace file is full at 256 MiB; later lines go to standard output only\n";
+  {
+    cout_redirect Redirect(&Out);
+    die_progress(Big);
+    die_progress(Big);
+    die_progress(Big);  // would take the file past 256 MiB
+    die_progress("after");
+  }
+  const long long Line = static_cast<long long>(Big.size()) + 3;
+  EXPECT_EQ(2 * Line + static_cast<long long>(Full.size()), static_cast<long long>(std::filesystem::file_size("trace.txt")));
+  std::ifstream File("trace.txt", std::ios::binary);
+  File.seekg(2 * Line - 3);
+  std::string End(3 + Full.size(), '\0');
+  File.read(&End[0], static_cast<std::streamsize>(End.size()));
+  EXPECT_EQ("xx\n" + Full, End);
+  EXPECT_EQ(3 * Line + static_cast<long long>(Full.size()) + 8, Out.bytes);
+  // The notice came before the line the file did not take.
+  EXPECT_EQ("x\n- after\n", Out.tail.substr(Out.tail.size() - 10));
 }
