@@ -6,11 +6,18 @@
 
 #include <sys/stat.h>
 
-file_kind fkind(const std::string& File)
+file_kind fkind(const std::string& File, file_id& Id)
 {
   struct stat Info;
   if (stat(File.c_str(), &Info) != 0) return file_absent;
+  Id = file_id{static_cast<unsigned long long>(Info.st_dev), static_cast<unsigned long long>(Info.st_ino)};
   return S_ISREG(Info.st_mode) ? file_regular : file_other;
+}
+
+file_kind fkind(const std::string& File)
+{
+  file_id Ignored;
+  return fkind(File, Ignored);
 }
 
 bool fexist(const std::string& File)

@@ -11,6 +11,13 @@
 // unloadable, since opening a pipe can block for ever.
 enum file_kind { file_absent, file_regular, file_other };
 file_kind fkind(const std::string& File);
+// Which file a path names, after following links: the same for every path
+// to one file.
+struct file_id {
+  unsigned long long device, inode;
+};
+// As fkind, with Id set when File names anything.
+file_kind fkind(const std::string& File, file_id& Id);
 // True when File is a regular file that can be opened for reading ("rb"); it
 // is closed at once.
 bool fexist(const std::string& File);

@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <SDL_image.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,9 +20,53 @@ namespace {
 // Every image decoded so far, by the exact path it was asked for.
 std::map<std::string, ref<image>> loaded;
 
-// Segments of a JPEG looked through for its frame header, which follows a
-// handful of tables and notes in any real file.
-const int MAX_JPEG_SEGMENTS = 64;
+// Markers and fill bytes of a JPEG looked through for its frame header,
+// which follows a handful of tables and notes in any real file.
+const int MAX_JPEG_STEPS = 1 << 16;
+
+// Pictures whose format has no size in a fixed place are measured by SDL's
+// allocator: SDL_image's decoders take their pixel buffers from it before
+// reading any pixel, and a block larger than a 32-bit surface of
+// IMAGE_MAX_PIXELS (with room for row alignment) is refused. PNG and JPEG
+// are measured from their headers as well, since their libraries allocate
+// on their own.
+const size_t SDL_BLOCK_MAX_BYTES = static_cast<size_t>(IMAGE_MAX_PIXELS) * 4 + 4096;
+
+SDL_malloc_func sdl_malloc = nullptr;
+SDL_calloc_func sdl_calloc = nullptr;
+SDL_realloc_func sdl_realloc = nullptr;
+SDL_free_func sdl_free = nullptr;
+// Set when a block was refused; other threads of SDL may allocate too.
+std::atomic<bool> sdl_block_refused(false);
+
+bool refuse_block(bool TooLarge)
+{
+  if (TooLarge) sdl_block_refused = true;
+  return TooLarge;
+}
+
+void* bounded_malloc(size_t Bytes) { return refuse_block(Bytes > SDL_BLOCK_MAX_BYTES) ? nullptr : sdl_malloc(Bytes); }
+
+void* bounded_calloc(size_t Count, size_t Bytes)
+{
+  return refuse_block(Bytes != 0 && Count > SDL_BLOCK_MAX_BYTES / Bytes) ? nullptr : sdl_calloc(Count, Bytes);
+}
+
+void* bounded_realloc(void* Block, size_t Bytes)
+{
+  return refuse_block(Bytes > SDL_BLOCK_MAX_BYTES) ? nullptr : sdl_realloc(Block, Bytes);
+}
+
+// Installed during static initialisation, before SDL starts. The bounded
+// functions hand every block they allow to the allocator they replace, so
+// blocks from before and after mix freely.
+struct sdl_allocation_bound {
+  sdl_allocation_bound()
+  {
+    SDL_GetMemoryFunctions(&sdl_malloc, &sdl_calloc, &sdl_realloc, &sdl_free);
+    SDL_SetMemoryFunctions(bounded_malloc, bounded_calloc, bounded_realloc, sdl_free);
+  }
+} const bound_sdl_allocations;
 
 struct surface_free {
   void operator()(SDL_Surface* S) const { SDL_FreeSurface(S); }
@@ -37,51 +82,71 @@ uint64_t big_endian(const unsigned char* Bytes, int Count)
 
 uint64_t little_endian16(const unsigned char* Bytes) { return Bytes[0] | Bytes[1] << 8; }
 
-// The pixel count a PNG or GIF declares in its first bytes; false for other
-// formats.
-bool fixed_header_pixels(const unsigned char* Head, size_t Size, uint64_t& Pixels)
+// What a file's header tells of its size.
+enum header_size { header_silent, header_sized, header_unreadable };
+
+// The pixel count a PNG or GIF declares in its first bytes; silent for
+// other formats. A GIF's screen may be smaller than its picture, which the
+// allocator then measures.
+header_size fixed_header_pixels(const unsigned char* Head, size_t Size, uint64_t& Pixels)
 {
   static const unsigned char PNG[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   if (Size >= 24 && std::memcmp(Head, PNG, sizeof PNG) == 0) {
     Pixels = big_endian(Head + 16, 4) * big_endian(Head + 20, 4);
-    return true;
+    return header_sized;
   }
   if (Size >= 10 && (std::memcmp(Head, "GIF87a", 6) == 0 || std::memcmp(Head, "GIF89a", 6) == 0)) {
     Pixels = little_endian16(Head + 6) * little_endian16(Head + 8);
-    return true;
+    return header_sized;
   }
-  return false;
+  return header_silent;
+}
+
+// The type of the next JPEG marker where File stands, after any 0xFF fill
+// bytes before it; -1 when no marker stands there.
+int next_jpeg_marker(SDL_RWops* File, int& Steps)
+{
+  unsigned char Byte = 0;
+  if (SDL_RWread(File, &Byte, 1, 1) != 1 || Byte != 0xFF) return -1;
+  while (++Steps < MAX_JPEG_STEPS) {
+    if (SDL_RWread(File, &Byte, 1, 1) != 1) return -1;
+    if (Byte != 0xFF) return Byte;
+  }
+  return -1;
 }
 
 // The pixel count in a JPEG's frame header, walking the segments that follow
-// its start marker, where File stands; false when none is found.
-bool jpeg_pixels(SDL_RWops* File, uint64_t& Pixels)
+// its start marker, where File stands. A walk that ends without one leaves
+// the file unreadable: the decoder would allocate unchecked.
+header_size jpeg_pixels(SDL_RWops* File, uint64_t& Pixels)
 {
-  for (int Segment = 0; Segment < MAX_JPEG_SEGMENTS; ++Segment) {
-    unsigned char Head[9];  // marker, length, and a frame header's precision, height, width
-    if (SDL_RWread(File, Head, 1, 4) != 4 || Head[0] != 0xFF) return false;
-    const int Type = Head[1];
+  for (int Steps = 0; Steps < MAX_JPEG_STEPS; ++Steps) {
+    const int Type = next_jpeg_marker(File, Steps);
+    if (Type < 0) return header_unreadable;
+    if (Type == 0x01 || (Type >= 0xD0 && Type <= 0xD7)) continue;  // markers without a segment
+    unsigned char Head[7];  // length, and a frame header's precision, height, width
+    if (SDL_RWread(File, Head, 1, 2) != 2) return header_unreadable;
     const bool Frame = Type >= 0xC0 && Type <= 0xCF && Type != 0xC4 && Type != 0xC8 && Type != 0xCC;
     if (Frame) {
-      if (SDL_RWread(File, Head + 4, 1, 5) != 5) return false;
-      Pixels = big_endian(Head + 5, 2) * big_endian(Head + 7, 2);
-      return true;
+      if (SDL_RWread(File, Head + 2, 1, 5) != 5) return header_unreadable;
+      Pixels = big_endian(Head + 3, 2) * big_endian(Head + 5, 2);
+      return header_sized;
     }
-    const int64_t Length = static_cast<int64_t>(big_endian(Head + 2, 2));
-    if (Length < 2 || SDL_RWseek(File, Length - 2, RW_SEEK_CUR) < 0) return false;
+    const int64_t Length = static_cast<int64_t>(big_endian(Head, 2));
+    if (Length < 2 || SDL_RWseek(File, Length - 2, RW_SEEK_CUR) < 0) return header_unreadable;
   }
-  return false;
+  return header_unreadable;
 }
 
-// The pixel count File's header declares, when it is a PNG, GIF or JPEG;
-// File is back at its start afterwards.
-bool declared_pixels(SDL_RWops* File, uint64_t& Pixels)
+// What File's header tells of its pixel count; File is back at its start
+// afterwards.
+header_size declared_pixels(SDL_RWops* File, uint64_t& Pixels)
 {
   unsigned char Head[24];
   const size_t Size = SDL_RWread(File, Head, 1, sizeof Head);
-  bool Known = fixed_header_pixels(Head, Size, Pixels);
-  if (!Known && Size >= 2 && Head[0] == 0xFF && Head[1] == 0xD8 && SDL_RWseek(File, 2, RW_SEEK_SET) == 2)
-    Known = jpeg_pixels(File, Pixels);
+  header_size Known = fixed_header_pixels(Head, Size, Pixels);
+  if (Known == header_silent && Size >= 2 && Head[0] == 0xFF && Head[1] == 0xD8)
+    Known = SDL_RWseek(File, 2, RW_SEEK_SET) == 2 ? jpeg_pixels(File, Pixels) : header_unreadable;
   SDL_RWseek(File, 0, RW_SEEK_SET);
   return Known;
 }
@@ -94,16 +159,27 @@ const char* type_hint(const std::string& Path)
   return Dot ? Dot + 1 : nullptr;
 }
 
-// The surface of File, which it closes, unless it is SVG text or declares
-// too many pixels.
+// The decoded surface of File; too large when the decoder was refused a
+// block for its pixels.
+SDL_Surface* decode_bounded(SDL_RWops* File, const std::string& Path, image_decode_result& Result)
+{
+  sdl_block_refused = false;
+  SDL_Surface* Surface = IMG_LoadTyped_RW(File, 0, type_hint(Path));
+  if (!Surface && sdl_block_refused) Result = image_too_large;
+  return Surface;
+}
+
+// The surface of File, which it closes, unless it is SVG text, declares too
+// many pixels or hides its size.
 SDL_Surface* decode_file(SDL_RWops* File, const std::string& Path, image_decode_result& Result)
 {
   uint64_t Pixels = 0;
   SDL_Surface* Surface = nullptr;
-  if (declared_pixels(File, Pixels) && Pixels > static_cast<uint64_t>(IMAGE_MAX_PIXELS))
+  const header_size Header = declared_pixels(File, Pixels);
+  if (Header == header_sized && Pixels > static_cast<uint64_t>(IMAGE_MAX_PIXELS))
     Result = image_too_large;
-  else if (!IMG_isSVG(File))
-    Surface = IMG_LoadTyped_RW(File, 0, type_hint(Path));
+  else if (Header != header_unreadable && !IMG_isSVG(File))
+    Surface = decode_bounded(File, Path, Result);
   SDL_RWclose(File);
   return Surface;
 }
@@ -136,25 +212,63 @@ void convert_pixels(const SDL_Surface* Surface, int BytesPP, image& Image)
   }
 }
 
-void log_too_large(const std::string& Name) { die_fatal({"image load fatal: image too large ``", Name, "''"}); }
+// Why a picture did not load: what decoding gave, and for a decoded
+// picture the depth it was refused for.
+struct load_failure {
+  image_decode_result result;
+  int bpp;
+};
 
-// The image of a decoded surface, or a null handle after logging.
-ref<image> image_from_surface(const SDL_Surface* Surface, const std::string& Name)
+void log_failure(const std::string& Name, const load_failure& Failure)
 {
-  int BPP = Surface->format->BitsPerPixel;
-  if (BPP != 24 && BPP != 32) {
-    die_fatal({"image load fatal: unsupported BPP ", itostr(BPP)});
-    return ref<image>();
-  }
+  if (Failure.result == image_decoded)
+    die_fatal({"image load fatal: unsupported BPP ", itostr(Failure.bpp)});
+  else if (Failure.result == image_too_large)
+    die_fatal({"image load fatal: image too large ``", Name, "''"});
+  else
+    die_fatal({"image load fatal: couldn't load image file ``", Name, "''"});
+}
+
+// The image of a decoded surface, or a null handle with the reason.
+ref<image> image_from_surface(const SDL_Surface* Surface, load_failure& Failure)
+{
+  const int BPP = Surface->format->BitsPerPixel;
+  Failure = load_failure{image_decoded, BPP};
+  if (BPP != 24 && BPP != 32) return ref<image>();
   ref<image> Image = mkref(new image());
   Image->size = mkiloc(Surface->w, Surface->h);
   const long long Count = static_cast<long long>(Surface->w) * Surface->h;
   if (!allocate_pixels(Image->pixels, Count)) {
-    log_too_large(Name);
+    Failure.result = image_too_large;
     return ref<image>();
   }
   if (Count > 0) convert_pixels(Surface, BPP / 8, *Image.ptr());
   return Image;
+}
+
+// The image at Name, decoded, or a null handle with the reason.
+ref<image> decode_image(const std::string& Name, load_failure& Failure)
+{
+  image_decode_result Result;
+  surface_ptr Surface(image_decode(Name, Result));
+  Failure = load_failure{Result, 0};
+  return Surface ? image_from_surface(Surface.get(), Failure) : ref<image>();
+}
+
+// Files that failed to load while a memo lasts, and how many memos last.
+// Past its cap a failed file is decoded again on every request.
+const size_t MAX_REMEMBERED_FAILURES = 4096;
+std::map<std::pair<unsigned long long, unsigned long long>, load_failure> failed_files;
+int failure_memos = 0;
+
+// The remembered failure of the file Name names, if a memo lasts and the
+// file failed while it did. Id is set for any regular file.
+const load_failure* remembered_failure(const std::string& Name, file_id& Id, bool& Regular)
+{
+  Regular = failure_memos > 0 && fkind(Name, Id) == file_regular;
+  if (!Regular) return nullptr;
+  auto Failed = failed_files.find({Id.device, Id.inode});
+  return Failed == failed_files.end() ? nullptr : &Failed->second;
 }
 
 }  // namespace
@@ -165,7 +279,7 @@ SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result)
   SDL_RWops* File = fkind(Path) == file_regular ? SDL_RWFromFile(Path.c_str(), "rb") : nullptr;
   SDL_Surface* Surface = File ? decode_file(File, Path, Result) : nullptr;
   if (!Surface) return nullptr;
-  // Formats whose header is not read are measured once decoded.
+  // A picture of fewer bytes a pixel can pass the allocator's bound.
   if (static_cast<uint64_t>(Surface->w) * static_cast<uint64_t>(Surface->h) > static_cast<uint64_t>(IMAGE_MAX_PIXELS)) {
     SDL_FreeSurface(Surface);
     Result = image_too_large;
@@ -180,19 +294,28 @@ ref<image> image_load(const std::string& Name)
   std::map<std::string, ref<image>>::iterator Cached = loaded.find(Name);
   if (Cached != loaded.end()) return Cached->second;
   die_progress({"image load: loading ", Name});
-  image_decode_result Result;
-  surface_ptr Surface(image_decode(Name, Result));
-  if (Result == image_too_large) {
-    log_too_large(Name);
+  file_id Id;
+  bool Regular = false;
+  if (const load_failure* Remembered = remembered_failure(Name, Id, Regular)) {
+    log_failure(Name, *Remembered);
     return ref<image>();
   }
-  if (!Surface) {
-    die_fatal({"image load fatal: couldn't load image file ``", Name, "''"});
-    return ref<image>();
+  load_failure Failure;
+  ref<image> Image = decode_image(Name, Failure);
+  if (Image.null()) {
+    log_failure(Name, Failure);
+    if (Regular && failed_files.size() < MAX_REMEMBERED_FAILURES) failed_files[{Id.device, Id.inode}] = Failure;
+    return Image;
   }
-  ref<image> Image = image_from_surface(Surface.get(), Name);
-  if (!Image.null()) loaded[Name] = Image;
+  loaded[Name] = Image;
   return Image;
+}
+
+image_failure_memo::image_failure_memo() { ++failure_memos; }
+
+image_failure_memo::~image_failure_memo()
+{
+  if (--failure_memos == 0) failed_files.clear();
 }
 
 fcolor image::get_pixel(const iloc& L) const

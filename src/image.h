@@ -31,13 +31,29 @@ enum image_decode_result { image_decoded, image_unloadable, image_too_large };
 // Decodes the picture file at Path with SDL_image; the caller frees the
 // surface. Null, with Result telling why, for anything that is not a regular
 // file, for SVG text whatever its name, for what SDL_image cannot decode,
-// and for pictures of more than IMAGE_MAX_PIXELS pixels: PNG, GIF and JPEG
-// sizes are read from the file's header, so refusing them decodes nothing.
+// and for pictures of more than IMAGE_MAX_PIXELS pixels. Those are refused
+// before their pixels are allocated: PNG, GIF and JPEG from their header (a
+// JPEG whose header hides its size is refused as undecodable), every format
+// by SDL's allocator, which refuses a block larger than such a picture's
+// 32-bit surface. Only pictures of fewer bytes a pixel are decoded first.
 SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result);
 
 // The decoded picture at path Name (24 or 32 bits), or a null handle after
 // logging. Successful loads are cached for the life of the process.
 ref<image> image_load(const std::string& Name);
+
+// While one exists, a file that image_load failed to load is not opened
+// again: a later request for it, by any path, logs the lines its failure
+// logged and fails alike. The render walk keeps one for each frame, within
+// which a file's answer cannot change; without one every request decodes
+// again, so a picture that is mended later is picked up.
+class image_failure_memo {
+ public:
+  image_failure_memo();
+  ~image_failure_memo();
+  image_failure_memo(const image_failure_memo&) = delete;
+  image_failure_memo& operator=(const image_failure_memo&) = delete;
+};
 
 // "rrggbb" to (r, g, b, 1); "" gives (0, 0, 0, 0); other lengths warn and
 // give (0, 0, 0, 0).

@@ -97,7 +97,7 @@ TEST(Image, LoadsAreCachedByTheExactPathString)
   EXPECT_EQ(Trace.lines(), std::vector<std::string>{"- image load: loading data//cached.png"});
 }
 
-TEST(Image, FailedLoadsReturnNullAreNotCachedAndLogAgain)
+TEST(Image, FailedLoadsAreNotCachedAndLogAgainButAreDecodedOnceWhileAMemoLasts)
 {
   temp_dir Dir;
   write_png("data/grey.png", 2, 2, 1, {0, 64, 128, 255});
@@ -120,6 +120,22 @@ TEST(Image, FailedLoadsReturnNullAreNotCachedAndLogAgain)
   Twice.insert(Twice.end(), Once.begin(), Once.end());
   EXPECT_EQ(Trace.lines(), Twice);
   EXPECT_EQ(Trace.stdout_text(), Trace.text());
+
+  // Mended while a memo lasts, the file keeps the answer it gave, under any
+  // path; once the memo ends it is decoded again.
+  trace_capture Memo;
+  {
+    image_failure_memo Failures;
+    EXPECT_TRUE(image_load("data/grey.png").null());
+    write_png("data/grey.png", 3, 2, 3, RGB_3X2);
+    EXPECT_TRUE(image_load("data//grey.png").null());
+  }
+  EXPECT_FALSE(image_load("data/grey.png").null());
+  EXPECT_EQ(Memo.lines(), (std::vector<std::string>{"- image load: loading data/grey.png",
+                                                    "* image load fatal: unsupported BPP 8",
+                                                    "- image load: loading data//grey.png",
+                                                    "* image load fatal: unsupported BPP 8",
+                                                    "- image load: loading data/grey.png"}));
 }
 
 TEST(Image, GetAnyPixelConsumesOneDrawPerCall)
