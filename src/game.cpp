@@ -465,10 +465,18 @@ const size_t NUMBER_TEXT_SIZE = 32;
 // Vertices one frame draws at most, across all its commands (four a glyph):
 // caps on single commands alone would multiply with the frame's command
 // allowance. It also ends a dashline whose period is too small to shorten
-// its line, and an infinite or huge terrain band. This many of the costliest
-// vertices, tiny pictures under transforms, take an eighth of a second on a
-// software renderer, and 32768 rectangles fit.
+// its line, and an infinite or huge terrain band. It bounds the work per
+// vertex: this many small shapes, tiny pictures under transforms the
+// costliest, take an eighth of a second on a software renderer, and 32768
+// rectangles fit. It does not bound the pixels filled: this many vertices of
+// screen-filling pictures or glyphs take seconds to tens of seconds.
 const int MAX_RENDER_VERTICES = 1 << 17;
+// Lines one frame's walk writes at most; the notice takes the place of the
+// next. A list failing in every one of its elements would otherwise write
+// tens of megabytes a frame.
+const int MAX_FRAME_RENDER_LINES = 100;
+const char FRAME_RENDER_LINES_LEFT_OUT[] =
+    "game render warning: more than 100 lines in one frame; leaving out the rest of its render lines";
 
 // The text argument of the text commands and terrain's swatch name. Kept
 // from one command to the next so that a frame's texts allocate only when one
@@ -579,11 +587,10 @@ bool read_numbers(lua_State* L, int Table, std::initializer_list<double*> Args)
   return true;
 }
 
-// [-1, +0] ends the traversal of the table at Table, skipping what is left.
-void drain(lua_State* L, int Table)
-{
-  while (lua_next(L, Table)) lua_pop(L, 1);
-}
+// [-1, +0] ends the traversal under way, leaving what is left of its table
+// unread: dropping the traversal's key ends it without visiting the rest,
+// however many elements the script put there.
+void drain(lua_State* L) { lua_pop(L, 1); }
 
 // [-0, +0] with the traversal of the table at Table under way, reads the
 // next element into Text: a string, or a number as Lua writes it. False when
@@ -595,7 +602,7 @@ bool read_text(lua_State* L, int Table, std::string& Text)
   const int Type = lua_type(L, -1);
   if (Type != LUA_TSTRING && Type != LUA_TNUMBER) {
     lua_pop(L, 1);
-    drain(L, Table);
+    drain(L);
     return false;
   }
   char Buffer[NUMBER_TEXT_SIZE];
@@ -617,20 +624,20 @@ void render_rgba(lua_State* L, int Table)
   double R = 0, G = 0, B = 0, A = 0;
   if (!read_numbers(L, Table, {&R, &G, &B, &A})) return;
   glColor4d(R, G, B, A);
-  drain(L, Table);
+  drain(L);
 }
 
 void render_line(lua_State* L, int Table)
 {
   double X0 = 0, Y0 = 0, X1 = 0, Y1 = 0, W = 0;
   if (!read_numbers(L, Table, {&X0, &Y0, &X1, &Y1, &W})) return;
-  if (!take_vertices(2)) return drain(L, Table);
+  if (!take_vertices(2)) return drain(L);
   glLineWidth(static_cast<float>(W));
   glBegin(GL_LINES);
   vertex(X0, Y0);
   vertex(X1, Y1);
   glEnd();
-  drain(L, Table);
+  drain(L);
 }
 
 // W and H are half extents.
@@ -638,14 +645,14 @@ void render_rect(lua_State* L, int Table)
 {
   double X = 0, Y = 0, W = 0, H = 0;
   if (!read_numbers(L, Table, {&X, &Y, &W, &H})) return;
-  if (!take_vertices(4)) return drain(L, Table);
+  if (!take_vertices(4)) return drain(L);
   glBegin(GL_QUADS);
   vertex(X - W, Y - H);
   vertex(X + W, Y - H);
   vertex(X + W, Y + H);
   vertex(X - W, Y + H);
   glEnd();
-  drain(L, Table);
+  drain(L);
 }
 
 // Corners x, y pairs in the order given, as one primitive of Mode.
@@ -655,11 +662,11 @@ void render_polygon(lua_State* L, int Table, GLenum Mode)
   double XY[2 * Corners];
   for (double& V : XY)
     if (!read_number(L, Table, V)) return;
-  if (!take_vertices(Corners)) return drain(L, Table);
+  if (!take_vertices(Corners)) return drain(L);
   glBegin(Mode);
   for (int c = 0; c < Corners; ++c) vertex(XY[2 * c], XY[2 * c + 1]);
   glEnd();
-  drain(L, Table);
+  drain(L);
 }
 
 // Dashes OnL long every OnL + OffL from CurPos along the unit PosDelta while
@@ -689,7 +696,7 @@ void render_dashline(lua_State* L, int Table)
   glBegin(GL_LINES);
   emit_dashes(mkrpos(X0, Y0, 0), PosDelta, LineLen, OnL, OffL);
   glEnd();
-  drain(L, Table);
+  drain(L);
 }
 
 // About one segment per 25 units of arc length, truncated. Negative, not a
@@ -717,7 +724,7 @@ void render_circarc(lua_State* L, int Table)
     Theta += SegTheta;
   }
   glEnd();
-  drain(L, Table);
+  drain(L);
 }
 
 // Puts (CameraX, CameraY) at the centre of the view with y downwards.
@@ -725,7 +732,7 @@ void render_camera(lua_State* L, int Table)
 {
   double CameraX = 0, CameraY = 0;
   if (!read_numbers(L, Table, {&CameraX, &CameraY})) return;
-  drain(L, Table);
+  drain(L);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   gluLookAt(CameraX, CameraY, 0, CameraX, CameraY, 1, 0, -1, 0);
@@ -736,7 +743,7 @@ void render_zoffs(lua_State* L, int Table)
   double Z = 0;
   if (!read_numbers(L, Table, {&Z})) return;
   glTranslated(0, 0, Z);
-  drain(L, Table);
+  drain(L);
 }
 
 // Keeps the modelview matrix of one transform and gives it back when the
@@ -779,7 +786,7 @@ void render_sub_command(game& G, int Table)
   if (!lua_next(G.L, Table)) return;
   G.render_command();
   lua_pop(G.L, 1);
-  drain(G.L, Table);
+  drain(G.L);
 }
 
 // Theta is in radians, turning x towards y.
@@ -838,7 +845,7 @@ void render_picture(lua_State* L, int Table)
   double GetID = 0;
   if (!read_numbers(L, Table, {&GetID})) return;
   ref<texture> T = texture_get(script_number_to_int(GetID));
-  drain(L, Table);
+  drain(L);
   if (!T.null() && take_vertices(4)) draw_picture(*T.ptr());
 }
 
@@ -880,7 +887,7 @@ void render_terrain(lua_State* L, int Table)
     return;
   ref<image> I = image_load(SwatchName);
   if (!I.null()) draw_strips(*I.ptr(), static_cast<uint32_t>(script_number_to_int(Seed)), Y, W, H);
-  drain(L, Table);
+  drain(L);
 }
 
 // Which point of the text lies at the given x.
@@ -905,7 +912,7 @@ void render_anchored_text(game& G, int Table, text_anchor Anchor)
     }
     G.F->render_string(Position, Scale, Text, false);
   }
-  drain(G.L, Table);
+  drain(G.L);
 }
 
 void render_text(game& G, int Table) { render_anchored_text(G, Table, anchor_start); }
@@ -934,7 +941,7 @@ void run_command(game& G, command_id Id, int Table, int& MatrixRoom)
     case cmd_righttext: return render_righttext(G, Table);
     case cmd_centertext: return render_centertext(G, Table);
     case cmd_none:
-    case cmd_unknown: return drain(L, Table);
+    case cmd_unknown: return drain(L);
   }
 }
 
@@ -1056,6 +1063,10 @@ class depth_scope {
 int render_frame(lua_State* L)
 {
   game& G = step_arg<game>(L);
+  // A list whose every element fails would write a line for each, and a
+  // swatch that fails would be decoded again for each band.
+  die_line_cap Lines(MAX_FRAME_RENDER_LINES, FRAME_RENDER_LINES_LEFT_OUT);
+  image_failure_memo FailedSwatches;
   lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
   lua_pushstring(L, "render_list");
   lua_gettable(L, -2);

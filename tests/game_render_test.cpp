@@ -229,6 +229,23 @@ TEST_F(GameRender, BadListElementsAreReportedOrSkippedAndTheListGoesOn)
   EXPECT_EQ((texts{NotATable, EmptyTable}), Trace.lines());
 }
 
+TEST_F(GameRender, AFrameWritesAHundredLinesThenOneNoticeAndCutsTheScriptTextsTheyQuote)
+{
+  trace_capture Trace;
+  run("list = {{'none'}} for i = 2, 151 do list[i] = true end list[152] = {'rect', 0, 0, 10, 10}");
+  texts Frame(100, NotATable);
+  Frame.push_back("! game render warning: more than 100 lines in one frame; leaving out the rest of its render lines");
+  // Drawing goes on, and the next frame has a hundred lines of its own.
+  EXPECT_EQ((texts{"(-10,-10)-(10,10)"}), boxes_of(draw("list")));
+  EXPECT_EQ((texts{"(-10,-10)-(10,10)"}), boxes_of(frame()));
+  draw("{{string.rep('k', 300)}}");
+  texts Expected = Frame;
+  Expected.insert(Expected.end(), Frame.begin(), Frame.end());
+  Expected.push_back("! game render command warning: unrecognized command ``" + std::string(256, 'k') +
+                     "[...]''; skipping");
+  EXPECT_EQ(Expected, Trace.lines());
+}
+
 TEST_F(GameRender, ArgumentsAreReadInTraversalOrderAsNumbers)
 {
   trace_capture Trace;
