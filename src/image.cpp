@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include "die.h"
 #include "filehelp.h"
@@ -219,7 +220,8 @@ struct load_failure {
   int bpp;
 };
 
-void log_failure(const std::string& Name, const load_failure& Failure)
+// Logs the failure line and gives the null handle of a failed load.
+ref<image> log_failure(const std::string& Name, const load_failure& Failure)
 {
   if (Failure.result == image_decoded)
     die_fatal({"image load fatal: unsupported BPP ", itostr(Failure.bpp)});
@@ -227,6 +229,7 @@ void log_failure(const std::string& Name, const load_failure& Failure)
     die_fatal({"image load fatal: image too large ``", Name, "''"});
   else
     die_fatal({"image load fatal: couldn't load image file ``", Name, "''"});
+  return ref<image>();
 }
 
 // The image of a decoded surface, or a null handle with the reason.
@@ -255,20 +258,43 @@ ref<image> decode_image(const std::string& Name, load_failure& Failure)
   return Surface ? image_from_surface(Surface.get(), Failure) : ref<image>();
 }
 
-// Files that failed to load while a memo lasts, and how many memos last.
-// Past its cap a failed file is decoded again on every request.
-const size_t MAX_REMEMBERED_FAILURES = 4096;
-std::map<std::pair<unsigned long long, unsigned long long>, load_failure> failed_files;
-int failure_memos = 0;
+// What failed to load while memos last: by path, so that a path asked for
+// again is not even looked up (a long path takes the file system tens of
+// microseconds), and by file, so that a file is decoded once whatever path
+// names it. Past their caps failures are tried again on every request.
+const size_t MAX_REMEMBERED_PATH_BYTES = 1 << 20;
+const size_t MAX_REMEMBERED_FILES = 4096;
+struct failure_memory {
+  std::unordered_map<std::string, load_failure> by_path;
+  size_t path_bytes = 0;
+  std::map<std::pair<unsigned long long, unsigned long long>, load_failure> by_file;
+};
+failure_memory failures;
+int failure_memos = 0;  // how many memos last
 
-// The remembered failure of the file Name names, if a memo lasts and the
-// file failed while it did. Id is set for any regular file.
-const load_failure* remembered_failure(const std::string& Name, file_id& Id, bool& Regular)
+const load_failure* remembered(const std::string& Name)
 {
-  Regular = failure_memos > 0 && fkind(Name, Id) == file_regular;
-  if (!Regular) return nullptr;
-  auto Failed = failed_files.find({Id.device, Id.inode});
-  return Failed == failed_files.end() ? nullptr : &Failed->second;
+  auto Failed = failures.by_path.find(Name);
+  return Failed == failures.by_path.end() ? nullptr : &Failed->second;
+}
+
+const load_failure* remembered(const file_id& Id)
+{
+  auto Failed = failures.by_file.find({Id.device, Id.inode});
+  return Failed == failures.by_file.end() ? nullptr : &Failed->second;
+}
+
+// Remembers, while a memo lasts, the failure of Name and, when it names a
+// regular file, of that file; then logs it and gives the null handle.
+ref<image> failed(const std::string& Name, const file_id* Id, const load_failure& Failure)
+{
+  if (failure_memos > 0 && failures.path_bytes + Name.size() <= MAX_REMEMBERED_PATH_BYTES) {
+    failures.by_path[Name] = Failure;
+    failures.path_bytes += Name.size();
+  }
+  if (failure_memos > 0 && Id && failures.by_file.size() < MAX_REMEMBERED_FILES)
+    failures.by_file[{Id->device, Id->inode}] = Failure;
+  return log_failure(Name, Failure);
 }
 
 }  // namespace
@@ -294,19 +320,14 @@ ref<image> image_load(const std::string& Name)
   std::map<std::string, ref<image>>::iterator Cached = loaded.find(Name);
   if (Cached != loaded.end()) return Cached->second;
   die_progress({"image load: loading ", Name});
+  if (const load_failure* Known = failure_memos > 0 ? remembered(Name) : nullptr) return log_failure(Name, *Known);
+  // What is not a regular file is refused without being opened.
   file_id Id;
-  bool Regular = false;
-  if (const load_failure* Remembered = remembered_failure(Name, Id, Regular)) {
-    log_failure(Name, *Remembered);
-    return ref<image>();
-  }
-  load_failure Failure;
+  load_failure Failure = {image_unloadable, 0};
+  if (fkind(Name, Id) != file_regular) return failed(Name, nullptr, Failure);
+  if (const load_failure* Known = failure_memos > 0 ? remembered(Id) : nullptr) return failed(Name, nullptr, *Known);
   ref<image> Image = decode_image(Name, Failure);
-  if (Image.null()) {
-    log_failure(Name, Failure);
-    if (Regular && failed_files.size() < MAX_REMEMBERED_FAILURES) failed_files[{Id.device, Id.inode}] = Failure;
-    return Image;
-  }
+  if (Image.null()) return failed(Name, &Id, Failure);
   loaded[Name] = Image;
   return Image;
 }
@@ -315,7 +336,7 @@ image_failure_memo::image_failure_memo() { ++failure_memos; }
 
 image_failure_memo::~image_failure_memo()
 {
-  if (--failure_memos == 0) failed_files.clear();
+  if (--failure_memos == 0) failures = failure_memory();
 }
 
 fcolor image::get_pixel(const iloc& L) const
