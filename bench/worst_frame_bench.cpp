@@ -1,6 +1,6 @@
 // The costliest frames a script can ask for. Each is ended by the frame's
-// vertex budget or its command allowance; glFinish makes every run pay for
-// the software renderer's drawing too.
+// vertex budget, its command allowance or its allowance of trace lines;
+// glFinish makes every run pay for the software renderer's drawing too.
 #include <GL/gl.h>
 #include <benchmark/benchmark.h>
 
@@ -25,8 +25,9 @@ class null_buf : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize N) override { return N; }
 };
 
-// A game of its own folder: empty libraries, a one-glyph font ("A") and a
-// 32 x 32 picture whose index is the global pic.
+// A game of its own folder: empty libraries, a one-glyph font ("A"), a
+// 32 x 32 picture whose index is the global pic, and a grey 1024 x 1024
+// picture, a depth images refuse.
 class worst_game {
  public:
   worst_game()
@@ -34,6 +35,7 @@ class worst_game {
     gl_test_window();
     write_square_font();
     write_png("data/pic.png", 32, 32, 4, std::vector<unsigned char>(32 * 32 * 4, 255));
+    write_png("data/grey.png", 1024, 1024, 1, std::vector<unsigned char>(1024 * 1024, 128));
     write_file("game/main.lua", "pic = texture_load('pic')"
                                 " function nest_pairs(n, t) for i = 1, n do t = {t, t} end return t end");
     die_init("trace.txt");
@@ -92,6 +94,30 @@ void BM_BandsWithoutStrips(benchmark::State& S)
   run_frames(S, "nest_pairs(20, {'terrain', 0, 400, 0, 'data/pic.png', 7})");
 }
 
+// Commands whose extra elements the walk leaves unread.
+void BM_LongCommands(benchmark::State& S)
+{
+  run_frames(S, "(function() local c = {'none'} for i = 1, 9999 do c[i + 1] = i end return nest_pairs(20, c) end)()");
+}
+// Elements that each fail with a line, up to the command allowance; the
+// missing swatch's path takes the file system some 2000 steps to look up.
+void BM_FailingElements(benchmark::State& S)
+{
+  run_frames(S, "nest_pairs(18, {{}, {'nope'}, {'picture', -1},"
+                " {'terrain', 0, 400, 100, string.rep('./', 2000) .. 'missing.png', 7}})");
+}
+// Keywords of a megabyte each.
+void BM_LongKeywords(benchmark::State& S)
+{
+  run_frames(S, "(function() local l = {} for i = 1, 1000 do l[i] = {string.rep('k', 1e6)} end return l end)()");
+}
+// Bands whose swatch decodes to a depth images refuse.
+void BM_RefusedSwatches(benchmark::State& S)
+{
+  run_frames(S, "(function() local l = {} for i = 1, 1000 do l[i] = {'terrain', 0, 400, 100, 'data/grey.png', i} end"
+                " return l end)()");
+}
+
 BENCHMARK(BM_NestedDashlines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LongTexts)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TinyPicturesUnderScale)->Unit(benchmark::kMillisecond);
@@ -100,6 +126,10 @@ BENCHMARK(BM_PointArcsUnderTranslate)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TransformsOfNothing)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EmptyTexts)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BandsWithoutStrips)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongCommands)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FailingElements)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongKeywords)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefusedSwatches)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
