@@ -309,8 +309,9 @@ int SDL_main(int, char*[])
     return -1;
   }
   if (video_driver_shows_nothing_unasked()) {
-    die_fatal({"main fatal: can't initialize SDL: no display to open a window on (video driver ``",
-               SDL_GetCurrentVideoDriver(), "'')"});
+    // Names what the user can set, not the fallback driver SDL chose.
+    die_fatal("main fatal: can't initialize SDL: no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY "
+              "leads to one)");
     SDL_Quit();
     return -1;
   }

@@ -384,7 +384,8 @@ TEST(EndToEndWithoutDisplay, EndsWithMinusOneWhenSdlFindsNoDisplayAndNoDriverWas
   veldt_run Run({});
   EXPECT_EQ("exit 255", describe_status(Run.wait_for_exit(EXIT_TIMEOUT)));
   EXPECT_EQ((lines_t{START_UP_LINES[0], START_UP_LINES[1],
-                     "* main fatal: can't initialize SDL: no display to open a window on (video driver ``offscreen'')"}),
+                     "* main fatal: can't initialize SDL: no display to open a window on (neither DISPLAY nor "
+                     "WAYLAND_DISPLAY leads to one)"}),
             Run.lines());
   expect_no_sanitizer_report(Run);
 }
