@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <SDL_image.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -21,9 +22,10 @@ namespace {
 // Every image decoded so far, by the exact path it was asked for.
 std::map<std::string, ref<image>> loaded;
 
-// Markers and fill bytes of a JPEG looked through for its frame header,
-// which follows a handful of tables and notes in any real file.
-const int MAX_JPEG_STEPS = 1 << 16;
+// Bytes, markers and blocks a header walk looks through for a picture's
+// size, which follows a handful of tables and notes in any real file. A walk
+// that ends before it refuses the file.
+const int MAX_HEADER_STEPS = 1 << 16;
 
 // Pictures whose format has no size in a fixed place are measured by SDL's
 // allocator: SDL_image's decoders take their pixel buffers from it before
@@ -81,26 +83,79 @@ uint64_t big_endian(const unsigned char* Bytes, int Count)
   return Value;
 }
 
-uint64_t little_endian16(const unsigned char* Bytes) { return Bytes[0] | Bytes[1] << 8; }
+uint64_t little_endian(const unsigned char* Bytes, int Count)
+{
+  uint64_t Value = 0;
+  for (int i = Count - 1; i >= 0; --i) Value = Value << 8 | Bytes[i];
+  return Value;
+}
+
+// A BMP's width or height: signed 32 bits, a negative height for rows
+// stored top first.
+uint64_t bmp_extent(const unsigned char* Bytes)
+{
+  const int64_t V = static_cast<int32_t>(little_endian(Bytes, 4));
+  return static_cast<uint64_t>(V < 0 ? -V : V);
+}
+
+// A PCX window's extent from its signed 16-bit bounds; 0 when empty.
+uint64_t pcx_extent(const unsigned char* Min, const unsigned char* Max)
+{
+  const int64_t E = int64_t(static_cast<int16_t>(little_endian(Max, 2))) - static_cast<int16_t>(little_endian(Min, 2)) + 1;
+  return E > 0 ? static_cast<uint64_t>(E) : 0;
+}
 
 // What a file's header tells of its size.
 enum header_size { header_silent, header_sized, header_unreadable };
 
-// The pixel count a PNG or GIF declares in its first bytes; silent for
-// other formats. A GIF's screen may be smaller than its picture, which the
-// allocator then measures.
-header_size fixed_header_pixels(const unsigned char* Head, size_t Size, uint64_t& Pixels)
+// The pixel count of a WEBP's lossy, lossless or extended header.
+header_size webp_pixels(const unsigned char* Head, size_t Size, uint64_t& Pixels)
+{
+  if (Size < 30 || std::memcmp(Head, "RIFF", 4) != 0 || std::memcmp(Head + 8, "WEBP", 4) != 0) return header_silent;
+  const unsigned char* Chunk = Head + 12;
+  if (std::memcmp(Chunk, "VP8 ", 4) == 0) {
+    Pixels = (little_endian(Head + 26, 2) & 0x3fff) * (little_endian(Head + 28, 2) & 0x3fff);
+  } else if (std::memcmp(Chunk, "VP8L", 4) == 0) {
+    const uint64_t Bits = little_endian(Head + 21, 4);
+    Pixels = ((Bits & 0x3fff) + 1) * ((Bits >> 14 & 0x3fff) + 1);
+  } else if (std::memcmp(Chunk, "VP8X", 4) == 0) {
+    Pixels = (little_endian(Head + 24, 3) + 1) * (little_endian(Head + 27, 3) + 1);
+  } else {
+    return header_silent;
+  }
+  return header_sized;
+}
+
+// The pixel count a picture declares at fixed places of its first bytes:
+// PNG, BMP, PCX, WEBP, a GIF's screen, and a TGA (which has no signature, so
+// SDL_image takes it by the path's extension before any other format).
+// Silent for other formats.
+header_size fixed_header_pixels(const unsigned char* Head, size_t Size, bool Tga, uint64_t& Pixels)
 {
   static const unsigned char PNG[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  if (Size >= 24 && std::memcmp(Head, PNG, sizeof PNG) == 0) {
+  if (Tga) {
+    if (Size < 16) return header_silent;
+    Pixels = little_endian(Head + 12, 2) * little_endian(Head + 14, 2);
+  } else if (Size >= 24 && std::memcmp(Head, PNG, sizeof PNG) == 0) {
     Pixels = big_endian(Head + 16, 4) * big_endian(Head + 20, 4);
-    return header_sized;
+  } else if (Size >= 10 && (std::memcmp(Head, "GIF87a", 6) == 0 || std::memcmp(Head, "GIF89a", 6) == 0)) {
+    Pixels = little_endian(Head + 6, 2) * little_endian(Head + 8, 2);
+  } else if (Size >= 26 && Head[0] == 'B' && Head[1] == 'M') {
+    const bool Core = little_endian(Head + 14, 4) == 12;  // the oldest header: unsigned 16-bit sizes
+    Pixels = Core ? little_endian(Head + 18, 2) * little_endian(Head + 20, 2) : bmp_extent(Head + 18) * bmp_extent(Head + 22);
+  } else if (Size >= 12 && Head[0] == 0x0A && Head[2] == 1) {
+    Pixels = pcx_extent(Head + 4, Head + 8) * pcx_extent(Head + 6, Head + 10);
+  } else {
+    return webp_pixels(Head, Size, Pixels);
   }
-  if (Size >= 10 && (std::memcmp(Head, "GIF87a", 6) == 0 || std::memcmp(Head, "GIF89a", 6) == 0)) {
-    Pixels = little_endian16(Head + 6) * little_endian16(Head + 8);
-    return header_sized;
-  }
-  return header_silent;
+  return header_sized;
+}
+
+// Reads one byte where File stands, counting it as a step of a header walk;
+// false at the file's end or past the walk's steps.
+bool walk_byte(SDL_RWops* File, int& Steps, unsigned char& Byte)
+{
+  return ++Steps < MAX_HEADER_STEPS && SDL_RWread(File, &Byte, 1, 1) == 1;
 }
 
 // The type of the next JPEG marker where File stands, after any 0xFF fill
@@ -108,11 +163,9 @@ header_size fixed_header_pixels(const unsigned char* Head, size_t Size, uint64_t
 int next_jpeg_marker(SDL_RWops* File, int& Steps)
 {
   unsigned char Byte = 0;
-  if (SDL_RWread(File, &Byte, 1, 1) != 1 || Byte != 0xFF) return -1;
-  while (++Steps < MAX_JPEG_STEPS) {
-    if (SDL_RWread(File, &Byte, 1, 1) != 1) return -1;
+  if (!walk_byte(File, Steps, Byte) || Byte != 0xFF) return -1;
+  while (walk_byte(File, Steps, Byte))
     if (Byte != 0xFF) return Byte;
-  }
   return -1;
 }
 
@@ -121,7 +174,8 @@ int next_jpeg_marker(SDL_RWops* File, int& Steps)
 // the file unreadable: the decoder would allocate unchecked.
 header_size jpeg_pixels(SDL_RWops* File, uint64_t& Pixels)
 {
-  for (int Steps = 0; Steps < MAX_JPEG_STEPS; ++Steps) {
+  int Steps = 0;
+  while (Steps < MAX_HEADER_STEPS) {
     const int Type = next_jpeg_marker(File, Steps);
     if (Type < 0) return header_unreadable;
     if (Type == 0x01 || (Type >= 0xD0 && Type <= 0xD7)) continue;  // markers without a segment
@@ -139,15 +193,43 @@ header_size jpeg_pixels(SDL_RWops* File, uint64_t& Pixels)
   return header_unreadable;
 }
 
-// What File's header tells of its pixel count; File is back at its start
-// afterwards.
-header_size declared_pixels(SDL_RWops* File, uint64_t& Pixels)
+// The pixel count of a GIF's first picture, walking the blocks after its
+// screen and colour table: SDL_image sizes the surface from the picture,
+// which may be larger than the screen. Extensions are skipped, and so is any
+// other byte, as the decoder skips them. A file that ends first has no
+// picture to decode.
+header_size gif_picture_pixels(SDL_RWops* File, unsigned char Flags, uint64_t& Pixels)
 {
-  unsigned char Head[24];
+  const int64_t Table = Flags & 0x80 ? 3 << ((Flags & 7) + 1) : 0;
+  if (SDL_RWseek(File, 13 + Table, RW_SEEK_SET) < 0) return header_unreadable;
+  int Steps = 0;
+  unsigned char Byte = 0;
+  while (walk_byte(File, Steps, Byte)) {
+    if (Byte == ',') {
+      unsigned char Place[8];  // left, top, width, height
+      if (SDL_RWread(File, Place, 1, 8) != 8) return header_silent;
+      Pixels = little_endian(Place + 4, 2) * little_endian(Place + 6, 2);
+      return header_sized;
+    }
+    if (Byte != '!' || !walk_byte(File, Steps, Byte)) continue;  // an extension's label
+    while (walk_byte(File, Steps, Byte) && Byte != 0) SDL_RWseek(File, Byte, RW_SEEK_CUR);
+  }
+  return Steps < MAX_HEADER_STEPS ? header_silent : header_unreadable;
+}
+
+// What File's header tells of its pixel count (Tga: its path names a TGA);
+// File is back at its start afterwards.
+header_size declared_pixels(SDL_RWops* File, bool Tga, uint64_t& Pixels)
+{
+  unsigned char Head[32];
   const size_t Size = SDL_RWread(File, Head, 1, sizeof Head);
-  header_size Known = fixed_header_pixels(Head, Size, Pixels);
+  header_size Known = fixed_header_pixels(Head, Size, Tga, Pixels);
+  uint64_t Picture = 0;
   if (Known == header_silent && Size >= 2 && Head[0] == 0xFF && Head[1] == 0xD8)
     Known = SDL_RWseek(File, 2, RW_SEEK_SET) == 2 ? jpeg_pixels(File, Pixels) : header_unreadable;
+  else if (!Tga && Known == header_sized && Head[0] == 'G' && Size >= 13)
+    Known = gif_picture_pixels(File, Head[10], Picture) == header_unreadable ? header_unreadable : header_sized;
+  Pixels = std::max(Pixels, Picture);
   SDL_RWseek(File, 0, RW_SEEK_SET);
   return Known;
 }
@@ -176,7 +258,8 @@ SDL_Surface* decode_file(SDL_RWops* File, const std::string& Path, image_decode_
 {
   uint64_t Pixels = 0;
   SDL_Surface* Surface = nullptr;
-  const header_size Header = declared_pixels(File, Pixels);
+  const char* Hint = type_hint(Path);
+  const header_size Header = declared_pixels(File, Hint && SDL_strcasecmp(Hint, "tga") == 0, Pixels);
   if (Header == header_sized && Pixels > static_cast<uint64_t>(IMAGE_MAX_PIXELS))
     Result = image_too_large;
   else if (Header != header_unreadable && !IMG_isSVG(File))
