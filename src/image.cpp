@@ -27,12 +27,12 @@ std::map<std::string, ref<image>> loaded;
 // that ends before it refuses the file.
 const int MAX_HEADER_STEPS = 1 << 16;
 
-// Pictures whose format has no size in a fixed place are measured by SDL's
-// allocator: SDL_image's decoders take their pixel buffers from it before
-// reading any pixel, and a block larger than a 32-bit surface of
-// IMAGE_MAX_PIXELS (with room for row alignment) is refused. PNG and JPEG
-// are measured from their headers as well, since their libraries allocate
-// on their own.
+// Every picture is measured by SDL's allocator: SDL_image's decoders take
+// their pixel buffers from it before reading any pixel, and a block larger
+// than a 32-bit surface of IMAGE_MAX_PIXELS (with room for row alignment)
+// is refused. That lets through pictures of fewer bytes a pixel, and the
+// PNG and JPEG libraries allocate on their own, so where a format's header
+// gives its size it is read first.
 const size_t SDL_BLOCK_MAX_BYTES = static_cast<size_t>(IMAGE_MAX_PIXELS) * 4 + 4096;
 
 SDL_malloc_func sdl_malloc = nullptr;
