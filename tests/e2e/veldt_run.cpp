@@ -1,5 +1,6 @@
 #include "veldt_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -22,7 +23,14 @@ veldt_run::veldt_run(const std::vector<std::string>& Env)
   // Leak checks stay off for runs of the program: LeakSanitizer cannot name
   // the leaks inside the GL driver. Every other check stays on.
   Options.env = {path_variable(), "ASAN_OPTIONS=detect_leaks=0", "UBSAN_OPTIONS=print_stacktrace=1"};
-  Options.env.insert(Options.env.end(), Env.begin(), Env.end());
+  for (const std::string& Variable : Env) {
+    // A variable the test sets takes the place of the default of its name.
+    const std::string Name = Variable.substr(0, Variable.find('=') + 1);
+    auto Same = std::find_if(Options.env.begin(), Options.env.end(),
+                             [&Name](const std::string& Default) { return Default.rfind(Name, 0) == 0; });
+    if (Same != Options.env.end()) Options.env.erase(Same);
+    Options.env.push_back(Variable);
+  }
   Options.out_file = "stdout.txt";
   Options.err_file = "stderr.txt";
   Start = std::chrono::steady_clock::now();

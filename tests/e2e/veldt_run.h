@@ -16,7 +16,8 @@ using seen_time = std::chrono::steady_clock::time_point;
 class veldt_run {
  public:
   // Starts the program with Env (DISPLAY, or what a test puts in its place)
-  // added to the environment every run gets.
+  // added to the environment every run gets, in place of a default of the
+  // same name.
   explicit veldt_run(const std::vector<std::string>& Env);
 
   child_process& process() { return *Program; }
