@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -217,6 +218,66 @@ header_size gif_picture_pixels(SDL_RWops* File, unsigned char Flags, uint64_t& P
   return Steps < MAX_HEADER_STEPS ? header_silent : header_unreadable;
 }
 
+// The pixel count in an IFF picture's (ILBM or PBM) bitmap header, walking
+// the chunks after its form header; a file whose body comes first has no
+// size to decode.
+header_size lbm_pixels(SDL_RWops* File, uint64_t& Pixels)
+{
+  if (SDL_RWseek(File, 12, RW_SEEK_SET) != 12) return header_unreadable;
+  for (int Steps = 0; Steps < MAX_HEADER_STEPS; ++Steps) {
+    unsigned char Chunk[12];  // name, length, and a bitmap header's width and height
+    if (SDL_RWread(File, Chunk, 1, 8) != 8 || std::memcmp(Chunk, "BODY", 4) == 0) return header_silent;
+    if (std::memcmp(Chunk, "BMHD", 4) == 0) {
+      if (SDL_RWread(File, Chunk + 8, 1, 4) != 4) return header_silent;
+      Pixels = big_endian(Chunk + 8, 2) * big_endian(Chunk + 10, 2);
+      return header_sized;
+    }
+    const uint64_t Length = big_endian(Chunk + 4, 4);
+    if (SDL_RWseek(File, static_cast<int64_t>(Length + (Length & 1)), RW_SEEK_CUR) < 0) return header_unreadable;
+  }
+  return header_unreadable;
+}
+
+// The next whole number of a text header where File stands, past blanks
+// and '#' comments, as PNM and XV headers write it; false when none comes.
+bool text_number(SDL_RWops* File, int& Steps, uint64_t& Number)
+{
+  unsigned char C = ' ';
+  while (std::isspace(C) || C == '#') {
+    if (C == '#')
+      while (C != '\n' && walk_byte(File, Steps, C)) {}
+    if (!walk_byte(File, Steps, C)) return false;
+  }
+  if (!std::isdigit(C)) return false;
+  Number = 0;
+  do
+    Number = Number * 10 + (C - '0');
+  while (Number < (1ULL << 40) && walk_byte(File, Steps, C) && std::isdigit(C));
+  return true;
+}
+
+// The pixel count of a PNM, XV thumbnail or XPM header, whose width and
+// height are the first numbers after its signature (in an XPM, inside its
+// first string).
+header_size text_header_pixels(SDL_RWops* File, const unsigned char* Head, size_t Size, uint64_t& Pixels)
+{
+  int64_t Start = 0;
+  if (Size >= 6 && std::memcmp(Head, "P7 332", 6) == 0) Start = 6;
+  else if (Size >= 2 && Head[0] == 'P' && Head[1] >= '1' && Head[1] <= '6') Start = 2;
+  else if (Size >= 9 && std::memcmp(Head, "/* XPM */", 9) == 0) Start = 9;
+  else return header_silent;
+  int Steps = 0;
+  unsigned char C = 0;
+  if (SDL_RWseek(File, Start, RW_SEEK_SET) != Start) return header_silent;
+  if (Start == 9)
+    while (C != '"')
+      if (!walk_byte(File, Steps, C)) return header_silent;
+  uint64_t W = 0, H = 0;
+  if (!text_number(File, Steps, W) || !text_number(File, Steps, H)) return header_silent;
+  Pixels = W * H;
+  return header_sized;
+}
+
 // What File's header tells of its pixel count (Tga: its path names a TGA);
 // File is back at its start afterwards.
 header_size declared_pixels(SDL_RWops* File, bool Tga, uint64_t& Pixels)
@@ -229,6 +290,11 @@ header_size declared_pixels(SDL_RWops* File, bool Tga, uint64_t& Pixels)
     Known = SDL_RWseek(File, 2, RW_SEEK_SET) == 2 ? jpeg_pixels(File, Pixels) : header_unreadable;
   else if (!Tga && Known == header_sized && Head[0] == 'G' && Size >= 13)
     Known = gif_picture_pixels(File, Head[10], Picture) == header_unreadable ? header_unreadable : header_sized;
+  else if (Known == header_silent && Size >= 12 && std::memcmp(Head, "FORM", 4) == 0 &&
+           (std::memcmp(Head + 8, "ILBM", 4) == 0 || std::memcmp(Head + 8, "PBM ", 4) == 0))
+    Known = lbm_pixels(File, Pixels);
+  else if (Known == header_silent)
+    Known = text_header_pixels(File, Head, Size, Pixels);
   Pixels = std::max(Pixels, Picture);
   SDL_RWseek(File, 0, RW_SEEK_SET);
   return Known;

@@ -32,9 +32,9 @@ enum image_decode_result { image_decoded, image_unloadable, image_too_large };
 // surface. Null, with Result telling why, for anything that is not a regular
 // file, for SVG text whatever its name, for what SDL_image cannot decode,
 // and for pictures of more than IMAGE_MAX_PIXELS pixels. Those are refused
-// before their pixels are allocated: PNG, JPEG, GIF, BMP, PCX, TGA and WEBP
-// from their header (a JPEG or GIF whose header walk does not find the size
-// is refused as undecodable), every format by SDL's allocator, which
+// before their pixels are allocated: from their header where the format
+// gives its size there (a JPEG or GIF whose header walk does not find it is
+// refused as undecodable), and in every format by SDL's allocator, which
 // refuses a block larger than such a picture's 32-bit surface.
 SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result);
 
