@@ -8,6 +8,8 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -62,7 +64,16 @@ class EndToEnd : public testing::Test {
   void start_and_focus()
   {
     start();
-    Window = X.find_window("Veldt", Run->process(), START_TIMEOUT);
+    try {
+      Window = X.find_window("Veldt", Run->process(), START_TIMEOUT);
+    } catch (const std::runtime_error& Error) {
+      // How the program ended, and why in its own words.
+      std::string Text = Error.what();
+      if (std::optional<int> Status = Run->process().wait_for_exit(milliseconds(0)))
+        Text += " (" + describe_status(*Status) + ")";
+      for (const std::string& Line : last_lines(Run->lines(), 8)) Text += "\n" + Line;
+      throw std::runtime_error(Text + "\n" + Run->stderr_text());
+    }
     X.focus(Window);
   }
   // Ends the program with F12: result 0 and the shut-down lines last.
