@@ -37,7 +37,8 @@ class worst_game {
     write_png("data/pic.png", 32, 32, 4, std::vector<unsigned char>(32 * 32 * 4, 255));
     write_png("data/grey.png", 1024, 1024, 1, std::vector<unsigned char>(1024 * 1024, 128));
     write_file("game/main.lua", "pic = texture_load('pic')"
-                                " function nest_pairs(n, t) for i = 1, n do t = {t, t} end return t end");
+                                " function nest_pairs(n, t) for i = 1, n do t = {t, t} end return t end"
+                                " function list_of(n, make) local l = {} for i = 1, n do l[i] = make(i) end return l end");
     die_init("trace.txt");
     G.init();
   }
@@ -72,8 +73,7 @@ void BM_NestedDashlines(benchmark::State& S)
 // Three texts of ten million characters.
 void BM_LongTexts(benchmark::State& S)
 {
-  run_frames(S, "{{'text', -400, 0, 0.001, string.rep('A', 1e7)}, {'text', -400, 20, 0.001, string.rep('A', 1e7)},"
-                " {'text', -400, 40, 0.001, string.rep('A', 1e7)}}");
+  run_frames(S, "list_of(3, function(i) return {'text', -400, 20 * (i - 1), 0.001, string.rep('A', 1e7)} end)");
 }
 // Texture changes and a transform for every four vertices.
 void BM_TinyPicturesUnderScale(benchmark::State& S)
@@ -97,7 +97,7 @@ void BM_BandsWithoutStrips(benchmark::State& S)
 // Commands whose extra elements the walk leaves unread.
 void BM_LongCommands(benchmark::State& S)
 {
-  run_frames(S, "(function() local c = {'none'} for i = 1, 9999 do c[i + 1] = i end return nest_pairs(20, c) end)()");
+  run_frames(S, "nest_pairs(20, list_of(10000, function(i) return i == 1 and 'none' or i - 1 end))");
 }
 // Elements that each fail with a line, up to the command allowance; the
 // missing swatch's path takes the file system some 2000 steps to look up.
@@ -109,13 +109,12 @@ void BM_FailingElements(benchmark::State& S)
 // Keywords of a megabyte each.
 void BM_LongKeywords(benchmark::State& S)
 {
-  run_frames(S, "(function() local l = {} for i = 1, 1000 do l[i] = {string.rep('k', 1e6)} end return l end)()");
+  run_frames(S, "list_of(1000, function() return {string.rep('k', 1e6)} end)");
 }
 // Bands whose swatch decodes to a depth images refuse.
 void BM_RefusedSwatches(benchmark::State& S)
 {
-  run_frames(S, "(function() local l = {} for i = 1, 1000 do l[i] = {'terrain', 0, 400, 100, 'data/grey.png', i} end"
-                " return l end)()");
+  run_frames(S, "list_of(1000, function(i) return {'terrain', 0, 400, 100, 'data/grey.png', i} end)");
 }
 
 BENCHMARK(BM_NestedDashlines)->Unit(benchmark::kMillisecond);

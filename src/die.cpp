@@ -70,11 +70,11 @@ size_t line_length(die_pieces Message, size_t Limit)
   return Length;
 }
 
-void write_line(std::ostream& Out, char Marker, die_pieces Message, size_t Limit)
+// Writes the line of Length bytes (line_length of Message and Limit).
+void write_line(std::ostream& Out, char Marker, die_pieces Message, size_t Limit, size_t Length)
 {
   // A failed earlier line must not silence this one.
   Out.clear();
-  const size_t Length = line_length(Message, Limit);
   if (Length > WHOLE_LINE_BYTES) {
     Out.put(Marker);
     Out.put(' ');
@@ -104,22 +104,23 @@ void write_line(std::ostream& Out, char Marker, die_pieces Message, size_t Limit
 bool trace_file_takes(size_t Length)
 {
   if (trace_file_full) return false;
-  const long long NoticeBytes = sizeof TRACE_FILE_FULL + 2;  // marker, blank, text, line end
-  const long long Room = TRACE_FILE_MAX_BYTES - NoticeBytes;
+  const size_t NoticeBytes = sizeof TRACE_FILE_FULL + 2;  // marker, blank, text, line end
+  const long long Room = TRACE_FILE_MAX_BYTES - static_cast<long long>(NoticeBytes);
   if (trace_file_bytes + static_cast<long long>(Length) <= Room) {
     trace_file_bytes += static_cast<long long>(Length);
     return true;
   }
   trace_file_full = true;
-  write_line(TRACE_FILE, '!', {TRACE_FILE_FULL}, SIZE_MAX);
-  write_line(std::cout, '!', {TRACE_FILE_FULL}, SIZE_MAX);
+  write_line(TRACE_FILE, '!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes);
+  write_line(std::cout, '!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes);
   return false;
 }
 
 void write_everywhere(char Marker, die_pieces Message, size_t Limit)
 {
-  if (trace_file_takes(line_length(Message, Limit))) write_line(TRACE_FILE, Marker, Message, Limit);
-  write_line(std::cout, Marker, Message, Limit);
+  const size_t Length = line_length(Message, Limit);
+  if (trace_file_takes(Length)) write_line(TRACE_FILE, Marker, Message, Limit, Length);
+  write_line(std::cout, Marker, Message, Limit, Length);
 }
 
 }  // namespace

@@ -398,11 +398,28 @@ ref<image> image_from_surface(const SDL_Surface* Surface, load_failure& Failure)
   return Image;
 }
 
-// The image at Name, decoded, or a null handle with the reason.
+// image_decode of a path already known to name a regular file.
+SDL_Surface* decode_regular_file(const std::string& Path, image_decode_result& Result)
+{
+  SDL_RWops* File = SDL_RWFromFile(Path.c_str(), "rb");
+  SDL_Surface* Surface = File ? decode_file(File, Path, Result) : nullptr;
+  if (!Surface) return nullptr;
+  // A picture of fewer bytes a pixel can pass the allocator's bound.
+  if (static_cast<uint64_t>(Surface->w) * static_cast<uint64_t>(Surface->h) > static_cast<uint64_t>(IMAGE_MAX_PIXELS)) {
+    SDL_FreeSurface(Surface);
+    Result = image_too_large;
+    return nullptr;
+  }
+  Result = image_decoded;
+  return Surface;
+}
+
+// The image of the regular file Name, decoded, or a null handle with the
+// reason.
 ref<image> decode_image(const std::string& Name, load_failure& Failure)
 {
-  image_decode_result Result;
-  surface_ptr Surface(image_decode(Name, Result));
+  image_decode_result Result = image_unloadable;
+  surface_ptr Surface(decode_regular_file(Name, Result));
   Failure = load_failure{Result, 0};
   return Surface ? image_from_surface(Surface.get(), Failure) : ref<image>();
 }
@@ -451,17 +468,7 @@ ref<image> failed(const std::string& Name, const file_id* Id, const load_failure
 SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result)
 {
   Result = image_unloadable;
-  SDL_RWops* File = fkind(Path) == file_regular ? SDL_RWFromFile(Path.c_str(), "rb") : nullptr;
-  SDL_Surface* Surface = File ? decode_file(File, Path, Result) : nullptr;
-  if (!Surface) return nullptr;
-  // A picture of fewer bytes a pixel can pass the allocator's bound.
-  if (static_cast<uint64_t>(Surface->w) * static_cast<uint64_t>(Surface->h) > static_cast<uint64_t>(IMAGE_MAX_PIXELS)) {
-    SDL_FreeSurface(Surface);
-    Result = image_too_large;
-    return nullptr;
-  }
-  Result = image_decoded;
-  return Surface;
+  return fkind(Path) == file_regular ? decode_regular_file(Path, Result) : nullptr;
 }
 
 ref<image> image_load(const std::string& Name)

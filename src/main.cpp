@@ -274,15 +274,11 @@ int screen_open(int ScreenW, int ScreenH, bool IsFullscreen, bool IsResizable)
   window_mode M = choose_window_mode(ScreenW, ScreenH, IsFullscreen, IsResizable);
   die_progress(M.line);
   screen_window = SDL_CreateWindow("Loading...", M.position, M.position, M.w, M.h, M.flags);
-  if (!screen_window) {
-    die_fatal({"screen open: couldn't set GL mode; ", SDL_GetError()});
-    return -1;
-  }
-  gl_context = SDL_GL_CreateContext(screen_window);
+  gl_context = screen_window ? SDL_GL_CreateContext(screen_window) : nullptr;
   // A window without a context can draw nothing: as good as no window.
   if (!gl_context) {
     die_fatal({"screen open: couldn't set GL mode; ", SDL_GetError()});
-    SDL_DestroyWindow(screen_window);
+    if (screen_window) SDL_DestroyWindow(screen_window);
     screen_window = nullptr;
     return -1;
   }
