@@ -2,9 +2,7 @@
 
 #include <SDL.h>
 #include <SDL_image.h>
-#include <zlib.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -27,60 +25,7 @@ void make_parent(const std::string& File)
   if (P.has_parent_path()) std::filesystem::create_directories(P.parent_path());
 }
 
-void put_be32(std::string& Out, uint32_t Value)
-{
-  for (int Shift = 24; Shift >= 0; Shift -= 8) Out += static_cast<char>(Value >> Shift & 0xff);
-}
-
-// One chunk: length, type, data, CRC of type and data.
-void write_chunk(std::ofstream& Out, const char* Type, const std::string& Data)
-{
-  std::string Chunk;
-  put_be32(Chunk, static_cast<uint32_t>(Data.size()));
-  Chunk += std::string(Type, 4) + Data;
-  put_be32(Chunk, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(Chunk.data() + 4), Chunk.size() - 4)));
-  Out.write(Chunk.data(), static_cast<std::streamsize>(Chunk.size()));
-}
-
-// The zlib stream of H rows of a filter byte and W black RGB pixels.
-std::string deflate_black_rows(int W, int H)
-{
-  const std::vector<unsigned char> Row(1 + static_cast<size_t>(W) * 3, 0);
-  std::string Compressed;
-  z_stream Z{};
-  deflateInit(&Z, Z_BEST_COMPRESSION);
-  unsigned char Out[65536];
-  for (int y = 0; y <= H; ++y) {
-    Z.next_in = const_cast<Bytef*>(Row.data());
-    Z.avail_in = y < H ? static_cast<uInt>(Row.size()) : 0;
-    const int Flush = y < H ? Z_NO_FLUSH : Z_FINISH;
-    do {
-      Z.next_out = Out;
-      Z.avail_out = sizeof Out;
-      deflate(&Z, Flush);
-      Compressed.append(reinterpret_cast<char*>(Out), sizeof Out - Z.avail_out);
-    } while (Z.avail_out == 0);
-  }
-  deflateEnd(&Z);
-  return Compressed;
-}
-
 }  // namespace
-
-void write_png_bomb(const std::string& File, int W, int H, bool Pixels)
-{
-  make_parent(File);
-  std::ofstream Out(File, std::ios::binary);
-  Out.write("\x89PNG\r\n\x1a\n", 8);
-  std::string Header;
-  put_be32(Header, static_cast<uint32_t>(W));
-  put_be32(Header, static_cast<uint32_t>(H));
-  Header += std::string("\x08\x02\x00\x00\x00", 5);  // 8-bit RGB, deflate, no interlace
-  write_chunk(Out, "IHDR", Header);
-  if (!Pixels) return;
-  write_chunk(Out, "IDAT", deflate_black_rows(W, H));
-  write_chunk(Out, "IEND", "");
-}
 
 void write_png(const std::string& File, int W, int H, int BytesPP, const std::vector<unsigned char>& Bytes)
 {

@@ -8,10 +8,6 @@
 // in memory order R, G, B (, A). BytesPP 1 writes an 8-bit grey picture
 // (a paletted PNG with a grey ramp), 3 a 24-bit RGB one, 4 a 32-bit RGBA one.
 void write_png(const std::string& File, int W, int H, int BytesPP, const std::vector<unsigned char>& Bytes);
-// A black RGB PNG of W x H pixels, deflated row by row as it is written: a
-// file of about a thousandth of its pixels' bytes. With Pixels false the
-// file ends after the header that declares the size.
-void write_png_bomb(const std::string& File, int W, int H, bool Pixels = true);
 // A 16-bit (RGB565) BMP, a depth the loaders refuse.
 void write_bmp16(const std::string& File, int W, int H);
 // An uncompressed TGA of 0 x 0 pixels at BytesPP 3 or 4, which SDL_image
