@@ -98,14 +98,16 @@ screen_grab parse_xwd(const std::string& Bytes)
 x_session::x_session()
 {
   // Xvfb writes the number of the display it chose to descriptor 3 once
-  // it accepts clients.
+  // it accepts clients. Without -noreset it resets whenever its last client
+  // leaves, cutting off a program whose own connection is still being made
+  // as an xdotool poll disconnects.
   int Pipe[2];
   if (pipe2(Pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   child_options Options;
   Options.env = {path_variable()};
   Options.pass_fd = Pipe[1];
   Server = std::make_unique<child_process>(
-      std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+      std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
       Options);
   close(Pipe[1]);
 
