@@ -1,5 +1,8 @@
 #include "die.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +16,10 @@ namespace {
 // taken its last line.
 long long trace_file_bytes = 0;
 bool trace_file_full = false;
+
+// The trace file opened a second time, to cut it back to its last whole
+// line when a write fails part-way; -1 when it is not open.
+int trace_file_fd = -1;
 
 // The innermost cap in force, if any.
 die_line_cap* line_cap = nullptr;
@@ -32,16 +39,21 @@ void die_init(const std::string& TraceFile)
   // the stream to be written again with a later line or at exit.
   TRACE_FILE.rdbuf()->pubsetbuf(nullptr, 0);
   TRACE_FILE.open(TraceFile.c_str(), std::ios::out | std::ios::trunc);
-  if (TRACE_FILE.is_open()) TRACE_FILE.clear();
+  if (trace_file_fd >= 0) close(trace_file_fd);
+  trace_file_fd = -1;
+  if (TRACE_FILE.is_open()) {
+    TRACE_FILE.clear();
+    trace_file_fd = open(TraceFile.c_str(), O_WRONLY | O_CLOEXEC);
+  }
   trace_file_bytes = 0;
   trace_file_full = false;
 }
 
 namespace {
 
-// Lines up to this long are put together first and written in one piece, so
-// a failed write cannot leave half of one in the file; longer lines are
-// written piece by piece.
+// Lines up to this long are put together first and written in one piece,
+// one system call on the unbuffered trace file; longer lines are written
+// piece by piece.
 const size_t WHOLE_LINE_BYTES = 4096;
 
 const char CUT_MARK[] = "[...]";
@@ -98,6 +110,23 @@ void write_line(std::ostream& Out, char Marker, die_pieces Message, size_t Limit
   Out.flush();
 }
 
+// Writes the line to the trace file. A write that fails part-way (a full
+// disk) is undone by cutting the file back to where the line began, so the
+// file always ends with a whole line and the next line starts there. False
+// when the line is not in the file.
+bool write_trace_line(char Marker, die_pieces Message, size_t Limit, size_t Length)
+{
+  TRACE_FILE.clear();
+  const std::streamoff Start = TRACE_FILE.tellp();
+  write_line(TRACE_FILE, Marker, Message, Limit, Length);
+  if (TRACE_FILE.good()) return true;
+  if (Start >= 0 && trace_file_fd >= 0 && ftruncate(trace_file_fd, Start) == 0) {
+    TRACE_FILE.clear();
+    TRACE_FILE.seekp(Start);
+  }
+  return false;
+}
+
 // Whether the trace file takes a line of Length bytes. The first line that
 // would pass its limit is replaced there by the notice that it is full,
 // which keeps room for itself; no line is ever cut.
@@ -111,7 +140,7 @@ bool trace_file_takes(size_t Length)
     return true;
   }
   trace_file_full = true;
-  write_line(TRACE_FILE, '!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes);
+  write_trace_line('!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes);
   write_line(std::cout, '!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes);
   return false;
 }
@@ -119,7 +148,9 @@ bool trace_file_takes(size_t Length)
 void write_everywhere(char Marker, die_pieces Message, size_t Limit)
 {
   const size_t Length = line_length(Message, Limit);
-  if (trace_file_takes(Length)) write_line(TRACE_FILE, Marker, Message, Limit, Length);
+  // A line the file did not keep leaves its room to later lines.
+  if (trace_file_takes(Length) && !write_trace_line(Marker, Message, Limit, Length))
+    trace_file_bytes -= static_cast<long long>(Length);
   write_line(std::cout, Marker, Message, Limit, Length);
 }
 

@@ -175,7 +175,7 @@ TEST(DieTest, DisconnectedStandardOutputNeitherStopsTheFileNorLaterStdoutLines)
   EXPECT_EQ(Out.received, "- third\n");
 }
 
-TEST(DieTest, ALineTheFileCannotTakeIsDroppedAndTheLinesAfterItArrive)
+TEST(DieTest, ALineTheFileCannotTakeWholeIsDroppedAndTheLinesAfterItArrive)
 {
   temp_dir Dir;
   // The file-size limit stands in for a full disk; it is the child's own.
@@ -184,9 +184,9 @@ TEST(DieTest, ALineTheFileCannotTakeIsDroppedAndTheLinesAfterItArrive)
   if (Child == 0) {
     if (!std::freopen("/dev/null", "w", stdout)) std::_Exit(2);
     die_init("trace.txt");
-    rlimit Full = {18, RLIM_INFINITY};
+    rlimit Full = {22, RLIM_INFINITY};
     setrlimit(RLIMIT_FSIZE, &Full);
-    die_progress("line 1");  // nine bytes a line: the first two fill the file
+    die_progress("line 1");  // nine bytes a line: the third fits in part
     die_progress("line 2");
     die_progress("line 3");
     rlimit Room = {RLIM_INFINITY, RLIM_INFINITY};
