@@ -36,12 +36,21 @@ const int MAX_HEADER_STEPS = 1 << 16;
 // gives its size it is read first.
 const size_t SDL_BLOCK_MAX_BYTES = static_cast<size_t>(IMAGE_MAX_PIXELS) * 4 + 4096;
 
+// A decoder may read a header differently from its walk here (a later
+// header, another comment syntax, a sign), so while a file whose header gave
+// its size decodes, no block may exceed what that size needs: 8 bytes a
+// pixel (16-bit channels), the whole file (some decoders read it in one
+// piece) and room for tables.
+const uint64_t DECLARED_BLOCK_SLACK_BYTES = 1 << 20;
+
 SDL_malloc_func sdl_malloc = nullptr;
 SDL_calloc_func sdl_calloc = nullptr;
 SDL_realloc_func sdl_realloc = nullptr;
 SDL_free_func sdl_free = nullptr;
 // Set when a block was refused; other threads of SDL may allocate too.
 std::atomic<bool> sdl_block_refused(false);
+// The largest block allowed at present.
+std::atomic<size_t> sdl_block_max_bytes(SDL_BLOCK_MAX_BYTES);
 
 bool refuse_block(bool TooLarge)
 {
@@ -49,16 +58,16 @@ bool refuse_block(bool TooLarge)
   return TooLarge;
 }
 
-void* bounded_malloc(size_t Bytes) { return refuse_block(Bytes > SDL_BLOCK_MAX_BYTES) ? nullptr : sdl_malloc(Bytes); }
+void* bounded_malloc(size_t Bytes) { return refuse_block(Bytes > sdl_block_max_bytes) ? nullptr : sdl_malloc(Bytes); }
 
 void* bounded_calloc(size_t Count, size_t Bytes)
 {
-  return refuse_block(Bytes != 0 && Count > SDL_BLOCK_MAX_BYTES / Bytes) ? nullptr : sdl_calloc(Count, Bytes);
+  return refuse_block(Bytes != 0 && Count > sdl_block_max_bytes / Bytes) ? nullptr : sdl_calloc(Count, Bytes);
 }
 
 void* bounded_realloc(void* Block, size_t Bytes)
 {
-  return refuse_block(Bytes > SDL_BLOCK_MAX_BYTES) ? nullptr : sdl_realloc(Block, Bytes);
+  return refuse_block(Bytes > sdl_block_max_bytes) ? nullptr : sdl_realloc(Block, Bytes);
 }
 
 // Installed during static initialisation, before SDL starts. The bounded
@@ -258,7 +267,7 @@ bool text_number(SDL_RWops* File, int& Steps, uint64_t& Number)
 
 // The pixel count of a PNM, XV thumbnail or XPM header, whose width and
 // height are the first numbers after its signature (in an XPM, inside its
-// first string).
+// first string); unreadable when they are not plain numbers.
 header_size text_header_pixels(SDL_RWops* File, const unsigned char* Head, size_t Size, uint64_t& Pixels)
 {
   int64_t Start = 0;
@@ -268,12 +277,12 @@ header_size text_header_pixels(SDL_RWops* File, const unsigned char* Head, size_
   else return header_silent;
   int Steps = 0;
   unsigned char C = 0;
-  if (SDL_RWseek(File, Start, RW_SEEK_SET) != Start) return header_silent;
+  if (SDL_RWseek(File, Start, RW_SEEK_SET) != Start) return header_unreadable;
   if (Start == 9)
     while (C != '"')
-      if (!walk_byte(File, Steps, C)) return header_silent;
+      if (!walk_byte(File, Steps, C)) return header_unreadable;
   uint64_t W = 0, H = 0;
-  if (!text_number(File, Steps, W) || !text_number(File, Steps, H)) return header_silent;
+  if (!text_number(File, Steps, W) || !text_number(File, Steps, H)) return header_unreadable;
   Pixels = W * H;
   return header_sized;
 }
@@ -308,12 +317,23 @@ const char* type_hint(const std::string& Path)
   return Dot ? Dot + 1 : nullptr;
 }
 
-// The decoded surface of File; too large when the decoder was refused a
-// block for its pixels.
-SDL_Surface* decode_bounded(SDL_RWops* File, const std::string& Path, image_decode_result& Result)
+// The largest block the decoder of File may take for a picture of the
+// declared Pixels.
+size_t declared_block_max(SDL_RWops* File, uint64_t Pixels)
+{
+  const uint64_t FileBytes = static_cast<uint64_t>(std::max<int64_t>(SDL_RWsize(File), 0));
+  const uint64_t Bytes = std::min(Pixels, static_cast<uint64_t>(IMAGE_MAX_PIXELS)) * 8 + FileBytes + DECLARED_BLOCK_SLACK_BYTES;
+  return static_cast<size_t>(std::min(Bytes, static_cast<uint64_t>(SDL_BLOCK_MAX_BYTES)));
+}
+
+// The decoded surface of File, no block of SDL's larger than BlockMax; too
+// large when the decoder was refused one.
+SDL_Surface* decode_bounded(SDL_RWops* File, const std::string& Path, size_t BlockMax, image_decode_result& Result)
 {
   sdl_block_refused = false;
+  sdl_block_max_bytes = BlockMax;
   SDL_Surface* Surface = IMG_LoadTyped_RW(File, 0, type_hint(Path));
+  sdl_block_max_bytes = SDL_BLOCK_MAX_BYTES;
   if (!Surface && sdl_block_refused) Result = image_too_large;
   return Surface;
 }
@@ -329,7 +349,7 @@ SDL_Surface* decode_file(SDL_RWops* File, const std::string& Path, image_decode_
   if (Header == header_sized && Pixels > static_cast<uint64_t>(IMAGE_MAX_PIXELS))
     Result = image_too_large;
   else if (Header != header_unreadable && !IMG_isSVG(File))
-    Surface = decode_bounded(File, Path, Result);
+    Surface = decode_bounded(File, Path, Header == header_sized ? declared_block_max(File, Pixels) : SDL_BLOCK_MAX_BYTES, Result);
   SDL_RWclose(File);
   return Surface;
 }

@@ -33,9 +33,11 @@ enum image_decode_result { image_decoded, image_unloadable, image_too_large };
 // file, for SVG text whatever its name, for what SDL_image cannot decode,
 // and for pictures of more than IMAGE_MAX_PIXELS pixels. Those are refused
 // before their pixels are allocated: from their header where the format
-// gives its size there (a JPEG or GIF whose header walk does not find it is
-// refused as undecodable), and in every format by SDL's allocator, which
-// refuses a block larger than such a picture's 32-bit surface.
+// gives its size there (a JPEG or GIF whose header walk does not find it, or
+// a text header without plain numbers, is refused as undecodable), and in
+// every format by SDL's allocator, which refuses a block larger than such a
+// picture's 32-bit surface or, where the header gave a size, larger than
+// that size needs.
 SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result);
 
 // The decoded picture at path Name (24 or 32 bits), or a null handle after

@@ -212,7 +212,8 @@ TEST_F(GameHostTest, PicturesBeyondThePixelLimitOrInSvgAreRefusedBeforeTheirPixe
   // refuses. A PNG of 16000 x 16000 and one of exactly the limit; a GIF
   // whose 1 x 1 screen holds a 65535 x 65535 picture; JPEG frame headers of
   // 60000 x 60000 after a fill byte and after seventy comments; an ICO of
-  // 60000 x 60000, which only the allocator measures.
+  // 60000 x 60000, which only the allocator measures; an XV thumbnail whose
+  // header walk reads 1 x 1 where its decoder reads 16384 x 16384.
   write_file("data/png.png", png_header(16000, 16000));
   write_file("data/limit.png", png_header(8192, 8192));
   write_file("data/gif.png", std::string("GIF89a\x01\0\x01\0\0\0\0,\0\0\0\0\xff\xff\xff\xff\0\x02\x02\x44\x01\0;", 29));
@@ -227,15 +228,17 @@ TEST_F(GameHostTest, PicturesBeyondThePixelLimitOrInSvgAreRefusedBeforeTheirPixe
   // A run-length TGA of 23200 x 23200 in 23 bytes: the decoder's row offsets
   // would overflow.
   write_file("data/bomb.tga", std::string("\0\0\x0a\0\0\0\0\0\0\0\0\0\xa0\x5a\xa0\x5a\x20\x08\xff\x10\x20\x30\x40", 23));
+  write_file("data/xv.png", "P7 332\n1 1\n#END_OF_COMMENTS\n16384 16384\n" + std::string(64, '\0'));
   write_file("data/vector.png", "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4\" height=\"4\">"
                                 "<rect width=\"4\" height=\"4\" fill=\"red\"/></svg>");
   run("image_size('png') image_size('limit') texture_load('gif') texture_load('jpegfill') image_size('jpegnotes')"
-      " texture_load('ico') image_size('vector') texture_load('vector')");
+      " texture_load('ico') image_size('xv') image_size('vector') texture_load('vector')");
   EXPECT_TRUE(image_load("data/bomb.tga").null());
   const std::string TooLarge = "image too large", Undecodable = "couldn't load image file";
   EXPECT_EQ(lines(), joined({failed_image_lines("png", TooLarge), failed_image_lines("limit", Undecodable),
                              failed_texture_lines("gif", TooLarge), failed_texture_lines("jpegfill", TooLarge),
                              failed_image_lines("jpegnotes", TooLarge), failed_texture_lines("ico", TooLarge),
+                             failed_image_lines("xv", TooLarge),
                              failed_image_lines("vector", Undecodable), failed_texture_lines("vector", Undecodable),
                              {"- image load: loading data/bomb.tga", "* image load fatal: image too large ``data/bomb.tga''"}}));
 }
