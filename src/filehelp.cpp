@@ -10,7 +10,9 @@ file_kind fkind(const std::string& File, file_id& Id)
 {
   struct stat Info;
   if (stat(File.c_str(), &Info) != 0) return file_absent;
-  Id = file_id{static_cast<unsigned long long>(Info.st_dev), static_cast<unsigned long long>(Info.st_ino)};
+  const auto Nanoseconds = [](const timespec& T) { return static_cast<long long>(T.tv_sec) * 1000000000LL + T.tv_nsec; };
+  Id = file_id{static_cast<unsigned long long>(Info.st_dev), static_cast<unsigned long long>(Info.st_ino),
+               static_cast<long long>(Info.st_size), Nanoseconds(Info.st_mtim), Nanoseconds(Info.st_ctim)};
   return S_ISREG(Info.st_mode) ? file_regular : file_other;
 }
 

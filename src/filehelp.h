@@ -11,10 +11,12 @@
 // unloadable, since opening a pipe can block for ever.
 enum file_kind { file_absent, file_regular, file_other };
 file_kind fkind(const std::string& File);
-// Which file a path names, after following links: the same for every path
-// to one file.
+// Which file a path names, after following links: device and inode, the
+// same for every path to one file; and which version of it: its size and the
+// times of its last change of content and of any change (nanoseconds).
 struct file_id {
   unsigned long long device, inode;
+  long long size, modified, changed;
 };
 // As fkind, with Id set when File names anything.
 file_kind fkind(const std::string& File, file_id& Id);

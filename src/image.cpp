@@ -444,42 +444,51 @@ ref<image> decode_image(const std::string& Name, load_failure& Failure)
   return Surface ? image_from_surface(Surface.get(), Failure) : ref<image>();
 }
 
-// What failed to load while memos last: by path, so that a path asked for
+// What failed to load. By path while memos last, so that a path asked for
 // again is not even looked up (a long path takes the file system tens of
-// microseconds), and by file, so that a file is decoded once whatever path
-// names it. Past their caps failures are tried again on every request.
+// microseconds). By file for the whole run, so that a damaged file is not
+// decoded again, by any path, while it is unchanged: a large one takes
+// seconds to fail. Past their caps failures are tried again on every request.
 const size_t MAX_REMEMBERED_PATH_BYTES = 1 << 20;
 const size_t MAX_REMEMBERED_FILES = 4096;
-struct failure_memory {
+struct path_failures {
   std::unordered_map<std::string, load_failure> by_path;
   size_t path_bytes = 0;
-  std::map<std::pair<unsigned long long, unsigned long long>, load_failure> by_file;
 };
-failure_memory failures;
+path_failures failed_paths;
 int failure_memos = 0;  // how many memos last
+struct file_failure {
+  file_id version;  // the file as it was when it failed
+  load_failure failure;
+};
+std::map<std::pair<unsigned long long, unsigned long long>, file_failure> failed_files;
 
 const load_failure* remembered(const std::string& Name)
 {
-  auto Failed = failures.by_path.find(Name);
-  return Failed == failures.by_path.end() ? nullptr : &Failed->second;
+  auto Failed = failed_paths.by_path.find(Name);
+  return Failed == failed_paths.by_path.end() ? nullptr : &Failed->second;
 }
 
+// The failure of the file Id names, if it failed as it is now.
 const load_failure* remembered(const file_id& Id)
 {
-  auto Failed = failures.by_file.find({Id.device, Id.inode});
-  return Failed == failures.by_file.end() ? nullptr : &Failed->second;
+  auto Failed = failed_files.find({Id.device, Id.inode});
+  if (Failed == failed_files.end()) return nullptr;
+  const file_id& Then = Failed->second.version;
+  const bool Unchanged = Then.size == Id.size && Then.modified == Id.modified && Then.changed == Id.changed;
+  return Unchanged ? &Failed->second.failure : nullptr;
 }
 
-// Remembers, while a memo lasts, the failure of Name and, when it names a
-// regular file, of that file; then logs it and gives the null handle.
+// Remembers the failure of Name while a memo lasts and, when it names a
+// regular file, that file's; then logs it and gives the null handle.
 ref<image> failed(const std::string& Name, const file_id* Id, const load_failure& Failure)
 {
-  if (failure_memos > 0 && failures.path_bytes + Name.size() <= MAX_REMEMBERED_PATH_BYTES) {
-    failures.by_path[Name] = Failure;
-    failures.path_bytes += Name.size();
+  if (failure_memos > 0 && failed_paths.path_bytes + Name.size() <= MAX_REMEMBERED_PATH_BYTES) {
+    failed_paths.by_path[Name] = Failure;
+    failed_paths.path_bytes += Name.size();
   }
-  if (failure_memos > 0 && Id && failures.by_file.size() < MAX_REMEMBERED_FILES)
-    failures.by_file[{Id->device, Id->inode}] = Failure;
+  if (Id && (failed_files.size() < MAX_REMEMBERED_FILES || failed_files.count({Id->device, Id->inode})))
+    failed_files[{Id->device, Id->inode}] = file_failure{*Id, Failure};
   return log_failure(Name, Failure);
 }
 
@@ -501,9 +510,10 @@ ref<image> image_load(const std::string& Name)
   file_id Id;
   load_failure Failure = {image_unloadable, 0};
   if (fkind(Name, Id) != file_regular) return failed(Name, nullptr, Failure);
-  if (const load_failure* Known = failure_memos > 0 ? remembered(Id) : nullptr) return failed(Name, nullptr, *Known);
+  if (const load_failure* Known = remembered(Id)) return failed(Name, nullptr, *Known);
   ref<image> Image = decode_image(Name, Failure);
   if (Image.null()) return failed(Name, &Id, Failure);
+  failed_files.erase({Id.device, Id.inode});  // mended: its room goes to others
   loaded[Name] = Image;
   return Image;
 }
@@ -512,7 +522,7 @@ image_failure_memo::image_failure_memo() { ++failure_memos; }
 
 image_failure_memo::~image_failure_memo()
 {
-  if (--failure_memos == 0) failures = failure_memory();
+  if (--failure_memos == 0) failed_paths = path_failures();
 }
 
 fcolor image::get_pixel(const iloc& L) const

@@ -41,14 +41,16 @@ enum image_decode_result { image_decoded, image_unloadable, image_too_large };
 SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result);
 
 // The decoded picture at path Name (24 or 32 bits), or a null handle after
-// logging. Successful loads are cached for the life of the process.
+// logging. Successful loads are cached for the life of the process. A file
+// that failed is not decoded again while it is unchanged (same size and
+// times): a later request for it, by any path, logs the lines its failure
+// logged and fails alike. A file that changes is decoded anew.
 ref<image> image_load(const std::string& Name);
 
-// While one exists, a file that image_load failed to load is not opened
-// again: a later request for it, by any path, logs the lines its failure
-// logged and fails alike. The render walk keeps one for each frame, within
-// which a file's answer cannot change; without one every request decodes
-// again, so a picture that is mended later is picked up.
+// While one exists, a path that image_load failed to load is not even looked
+// up again: a later request for it logs the lines its failure logged and
+// fails alike. The render walk keeps one for each frame, within which a
+// path's answer cannot change.
 class image_failure_memo {
  public:
   image_failure_memo();
