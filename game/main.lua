@@ -219,9 +219,12 @@ function update(dt)
 end
 
 function keypress(key)
+  -- A held key repeats through keypress; a press of a key that keys_down
+  -- (built before this frame's update) already holds is such a repeat.
+  local fresh = not (keys_down and keys_down[key])
   if key == "ESCAPE" then
     game_quit()
-  elseif key == "SPACE" then
+  elseif key == "SPACE" and fresh then
     if g.state == "title" and g.cave then
       new_game()
     elseif g.state == "over" or g.state == "won" then
@@ -229,7 +232,7 @@ function keypress(key)
     elseif g.state == "cleared" then
       start_level(g.level + 1)
     end
-  elseif key == "P" and g.state == "play" then
+  elseif key == "P" and fresh and g.state == "play" then
     g.paused = not g.paused
     if g.paused then hud:say("PAUSED") else hud:quiet() end
   end

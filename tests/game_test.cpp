@@ -346,6 +346,17 @@ TEST_F(GameTest, DemoGamePlaysWithoutWarningsOrGrowingMemoryAndQuitsOnEscape)
   Fly({SDL_SCANCODE_UP}, 60);
   Fly({SDL_SCANCODE_UP, SDL_SCANCODE_RIGHT}, 40);
   G.keypress(SDL_SCANCODE_P);
+  // Held, P repeats, each repeat a press of a key keys_down already holds;
+  // the game stays paused.
+  hold_key(SDL_SCANCODE_P, true);
+  for (int i = 0; i < 5; ++i) {
+    G.update(0.02);
+    G.keypress(SDL_SCANCODE_P);
+  }
+  hold_key(SDL_SCANCODE_P, false);
+  EXPECT_EQ(eval("(function() for i = 1, 255 do local n, g = debug.getupvalue(keypress, i)"
+                 " if n == 'g' then return g.paused end end end)()"),
+            "true");
   Fly({SDL_SCANCODE_UP}, 20);
   G.keypress(SDL_SCANCODE_P);
   // Long enough to lose every ship and reach the end screen, then the title.
