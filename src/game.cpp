@@ -1064,7 +1064,7 @@ int render_frame(lua_State* L)
 {
   game& G = step_arg<game>(L);
   // A list whose every element fails would write a line for each, and a
-  // swatch that fails would be decoded again for each band.
+  // swatch path that fails would be looked up again for each band.
   die_line_cap Lines(MAX_FRAME_RENDER_LINES, FRAME_RENDER_LINES_LEFT_OUT);
   image_failure_memo FailedSwatches;
   lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);

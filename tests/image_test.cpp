@@ -27,31 +27,15 @@ void expect_color(const fcolor& C, float R, float G, float B, float A)
 const std::vector<unsigned char> RGB_3X2 = {10, 20, 30, 40, 50, 60, 70, 80, 90,
                                             100, 110, 120, 130, 140, 150, 250, 251, 252};
 
-// Counts the blocks SDL's allocator hands out while it lasts: opening a file
-// through SDL takes one, so a file that is not read again takes none.
-class sdl_allocation_count {
- public:
-  sdl_allocation_count()
-  {
-    SDL_GetMemoryFunctions(&Malloc, &Calloc, &Realloc, &Free);
-    SDL_SetMemoryFunctions(counted_malloc, Calloc, Realloc, Free);
-  }
-  ~sdl_allocation_count() { SDL_SetMemoryFunctions(Malloc, Calloc, Realloc, Free); }
-  static int blocks;
-
- private:
-  static SDL_malloc_func Malloc;
-  SDL_calloc_func Calloc;
-  SDL_realloc_func Realloc;
-  SDL_free_func Free;
-  static void* counted_malloc(size_t Bytes)
-  {
-    ++blocks;
-    return Malloc(Bytes);
-  }
-};
-int sdl_allocation_count::blocks = 0;
-SDL_malloc_func sdl_allocation_count::Malloc = nullptr;
+// Counts the blocks SDL's allocator hands out once installed: opening a
+// file through SDL takes one, so a file that is not read again takes none.
+int sdl_blocks = 0;
+SDL_malloc_func sdl_malloc_before = nullptr;
+void* counted_malloc(size_t Bytes)
+{
+  ++sdl_blocks;
+  return sdl_malloc_before(Bytes);
+}
 
 }  // namespace
 
@@ -130,14 +114,19 @@ TEST(Image, FailedLoadsAreNotCachedAndLogAgainButAFailedFileIsReadAgainOnlyOnceC
   write_png("data/grey.png", 2, 2, 1, {0, 64, 128, 255});
   write_bmp16("data/rgb565.bmp", 2, 2);
   trace_capture Trace;
+  SDL_calloc_func Calloc;
+  SDL_realloc_func Realloc;
+  SDL_free_func Free;
+  SDL_GetMemoryFunctions(&sdl_malloc_before, &Calloc, &Realloc, &Free);
+  SDL_SetMemoryFunctions(counted_malloc, Calloc, Realloc, Free);
   for (int Round = 0; Round < 2; ++Round) {
-    sdl_allocation_count Count;
-    sdl_allocation_count::blocks = 0;
+    sdl_blocks = 0;
     EXPECT_TRUE(image_load("data/missing.png").null());
     EXPECT_TRUE(image_load("data/grey.png").null());
     EXPECT_TRUE(image_load("data/rgb565.bmp").null());
-    EXPECT_EQ(sdl_allocation_count::blocks > 0, Round == 0);
+    EXPECT_EQ(sdl_blocks > 0, Round == 0);
   }
+  SDL_SetMemoryFunctions(sdl_malloc_before, Calloc, Realloc, Free);
   const std::vector<std::string> Once = {
       "- image load: loading data/missing.png",
       "* image load fatal: couldn't load image file ``data/missing.png''",
