@@ -12,9 +12,7 @@ std::ofstream TRACE_FILE;
 
 namespace {
 
-// Bytes written to the trace file since it was opened, and whether it has
-// taken its last line.
-long long trace_file_bytes = 0;
+// Whether the trace file has taken its last line.
 bool trace_file_full = false;
 
 // The trace file opened a second time, to cut it back to its last whole
@@ -45,7 +43,6 @@ void die_init(const std::string& TraceFile)
     TRACE_FILE.clear();
     trace_file_fd = open(TraceFile.c_str(), O_WRONLY | O_CLOEXEC);
   }
-  trace_file_bytes = 0;
   trace_file_full = false;
 }
 
@@ -110,47 +107,39 @@ void write_line(std::ostream& Out, char Marker, die_pieces Message, size_t Limit
   Out.flush();
 }
 
-// Writes the line to the trace file. A write that fails part-way (a full
-// disk) is undone by cutting the file back to where the line began, so the
-// file always ends with a whole line and the next line starts there. False
-// when the line is not in the file.
-bool write_trace_line(char Marker, die_pieces Message, size_t Limit, size_t Length)
+// Writes the line to the trace file, which ends at End. A write that fails
+// part-way (a full disk) is undone by cutting the file back to End, so the
+// file always ends with a whole line and its size is where the stream stands.
+void write_trace_line(char Marker, die_pieces Message, size_t Limit, size_t Length, std::streamoff End)
 {
-  TRACE_FILE.clear();
-  const std::streamoff Start = TRACE_FILE.tellp();
   write_line(TRACE_FILE, Marker, Message, Limit, Length);
-  if (TRACE_FILE.good()) return true;
-  if (Start >= 0 && trace_file_fd >= 0 && ftruncate(trace_file_fd, Start) == 0) {
+  if (TRACE_FILE.good() || End < 0 || trace_file_fd < 0) return;
+  if (ftruncate(trace_file_fd, End) == 0) {
     TRACE_FILE.clear();
-    TRACE_FILE.seekp(Start);
+    TRACE_FILE.seekp(End);
   }
-  return false;
 }
 
-// Whether the trace file takes a line of Length bytes. The first line that
-// would pass its limit is replaced there by the notice that it is full,
-// which keeps room for itself; no line is ever cut.
-bool trace_file_takes(size_t Length)
+// Writes the line to the trace file if it stays within the file's limit.
+// The first line that would pass it is replaced there by the notice that the
+// file is full, which keeps room for itself; no line is ever cut.
+void write_to_trace_file(char Marker, die_pieces Message, size_t Limit, size_t Length)
 {
-  if (trace_file_full) return false;
+  if (trace_file_full) return;
+  TRACE_FILE.clear();
+  const std::streamoff End = TRACE_FILE.tellp();  // -1 when the file is not open
   const size_t NoticeBytes = sizeof TRACE_FILE_FULL + 2;  // marker, blank, text, line end
-  const long long Room = TRACE_FILE_MAX_BYTES - static_cast<long long>(NoticeBytes);
-  if (trace_file_bytes + static_cast<long long>(Length) <= Room) {
-    trace_file_bytes += static_cast<long long>(Length);
-    return true;
-  }
+  if (End + static_cast<long long>(Length) <= TRACE_FILE_MAX_BYTES - static_cast<long long>(NoticeBytes))
+    return write_trace_line(Marker, Message, Limit, Length, End);
   trace_file_full = true;
-  write_trace_line('!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes);
+  write_trace_line('!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes, End);
   write_line(std::cout, '!', {TRACE_FILE_FULL}, SIZE_MAX, NoticeBytes);
-  return false;
 }
 
 void write_everywhere(char Marker, die_pieces Message, size_t Limit)
 {
   const size_t Length = line_length(Message, Limit);
-  // A line the file did not keep leaves its room to later lines.
-  if (trace_file_takes(Length) && !write_trace_line(Marker, Message, Limit, Length))
-    trace_file_bytes -= static_cast<long long>(Length);
+  write_to_trace_file(Marker, Message, Limit, Length);
   write_line(std::cout, Marker, Message, Limit, Length);
 }
 
