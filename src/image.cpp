@@ -24,8 +24,9 @@ namespace {
 std::map<std::string, ref<image>> loaded;
 
 // Bytes, markers and blocks a header walk looks through for a picture's
-// size, which follows a handful of tables and notes in any real file. A walk
-// that ends before it refuses the file.
+// size, which follows a handful of tables and notes in most files. A JPEG,
+// GIF or IFF walk that ends before it refuses the file; a text header's walk
+// leaves it to the general bound, since long comments are common there.
 const int MAX_HEADER_STEPS = 1 << 16;
 
 // Every picture is measured by SDL's allocator: SDL_image's decoders take
@@ -42,6 +43,9 @@ const size_t SDL_BLOCK_MAX_BYTES = static_cast<size_t>(IMAGE_MAX_PIXELS) * 4 + 4
 // pixel (16-bit channels), the whole file (some decoders read it in one
 // piece) and room for tables.
 const uint64_t DECLARED_BLOCK_SLACK_BYTES = 1 << 20;
+// SDL_image's XPM decoder keeps a colour table of 24 bytes a declared colour
+// (key, colour and chain link), which may outgrow the picture by far.
+const uint64_t XPM_BYTES_A_COLOUR = 24;
 
 SDL_malloc_func sdl_malloc = nullptr;
 SDL_calloc_func sdl_calloc = nullptr;
@@ -227,9 +231,9 @@ header_size gif_picture_pixels(SDL_RWops* File, unsigned char Flags, uint64_t& P
   return Steps < MAX_HEADER_STEPS ? header_silent : header_unreadable;
 }
 
-// The pixel count in an IFF picture's (ILBM or PBM) bitmap header, walking
-// the chunks after its form header; a file whose body comes first has no
-// size to decode.
+// The pixel count of the surface an IFF picture's (ILBM or PBM) bitmap
+// header declares, walking the chunks after its form header: SDL_image pads
+// its rows to 16 pixels. A file whose body comes first has no size to decode.
 header_size lbm_pixels(SDL_RWops* File, uint64_t& Pixels)
 {
   if (SDL_RWseek(File, 12, RW_SEEK_SET) != 12) return header_unreadable;
@@ -238,7 +242,7 @@ header_size lbm_pixels(SDL_RWops* File, uint64_t& Pixels)
     if (SDL_RWread(File, Chunk, 1, 8) != 8 || std::memcmp(Chunk, "BODY", 4) == 0) return header_silent;
     if (std::memcmp(Chunk, "BMHD", 4) == 0) {
       if (SDL_RWread(File, Chunk + 8, 1, 4) != 4) return header_silent;
-      Pixels = big_endian(Chunk + 8, 2) * big_endian(Chunk + 10, 2);
+      Pixels = (big_endian(Chunk + 8, 2) + 15) / 16 * 16 * big_endian(Chunk + 10, 2);
       return header_sized;
     }
     const uint64_t Length = big_endian(Chunk + 4, 4);
@@ -249,12 +253,14 @@ header_size lbm_pixels(SDL_RWops* File, uint64_t& Pixels)
 
 // The next whole number of a text header where File stands, past blanks
 // and '#' comments, as PNM and XV headers write it; false when none comes.
-bool text_number(SDL_RWops* File, int& Steps, uint64_t& Number)
+// A comment ends at a line feed, and in a PNM (CrEnds) at a carriage return
+// too, where each decoder ends it.
+bool text_number(SDL_RWops* File, bool CrEnds, int& Steps, uint64_t& Number)
 {
   unsigned char C = ' ';
   while (std::isspace(C) || C == '#') {
     if (C == '#')
-      while (C != '\n' && walk_byte(File, Steps, C)) {}
+      while (C != '\n' && !(CrEnds && C == '\r') && walk_byte(File, Steps, C)) {}
     if (!walk_byte(File, Steps, C)) return false;
   }
   if (!std::isdigit(C)) return false;
@@ -267,29 +273,35 @@ bool text_number(SDL_RWops* File, int& Steps, uint64_t& Number)
 
 // The pixel count of a PNM, XV thumbnail or XPM header, whose width and
 // height are the first numbers after its signature (in an XPM, inside its
-// first string); unreadable when they are not plain numbers.
-header_size text_header_pixels(SDL_RWops* File, const unsigned char* Head, size_t Size, uint64_t& Pixels)
+// first string, followed by its colour count, whose table is TableBytes);
+// unreadable when they are not plain numbers, silent when the walk runs out
+// of steps first.
+header_size text_header_pixels(SDL_RWops* File, const unsigned char* Head, size_t Size, uint64_t& Pixels,
+                               uint64_t& TableBytes)
 {
   int64_t Start = 0;
   if (Size >= 6 && std::memcmp(Head, "P7 332", 6) == 0) Start = 6;
   else if (Size >= 2 && Head[0] == 'P' && Head[1] >= '1' && Head[1] <= '6') Start = 2;
   else if (Size >= 9 && std::memcmp(Head, "/* XPM */", 9) == 0) Start = 9;
   else return header_silent;
+  const bool Xpm = Start == 9, Pnm = Start == 2;
   int Steps = 0;
   unsigned char C = 0;
+  uint64_t W = 0, H = 0, Colours = 0;
   if (SDL_RWseek(File, Start, RW_SEEK_SET) != Start) return header_unreadable;
-  if (Start == 9)
-    while (C != '"')
-      if (!walk_byte(File, Steps, C)) return header_unreadable;
-  uint64_t W = 0, H = 0;
-  if (!text_number(File, Steps, W) || !text_number(File, Steps, H)) return header_unreadable;
+  while (Xpm && C != '"' && walk_byte(File, Steps, C)) {}
+  const bool Read = (!Xpm || C == '"') && text_number(File, Pnm, Steps, W) && text_number(File, Pnm, Steps, H) &&
+                    (!Xpm || text_number(File, Pnm, Steps, Colours));
+  if (!Read) return Steps >= MAX_HEADER_STEPS ? header_silent : header_unreadable;
   Pixels = W * H;
+  TableBytes = Colours * XPM_BYTES_A_COLOUR;
   return header_sized;
 }
 
-// What File's header tells of its pixel count (Tga: its path names a TGA);
-// File is back at its start afterwards.
-header_size declared_pixels(SDL_RWops* File, bool Tga, uint64_t& Pixels)
+// What File's header tells of its pixel count and of the bytes of the tables
+// its decoder keeps beside the pixels (Tga: its path names a TGA); File is
+// back at its start afterwards.
+header_size declared_pixels(SDL_RWops* File, bool Tga, uint64_t& Pixels, uint64_t& TableBytes)
 {
   unsigned char Head[32];
   const size_t Size = SDL_RWread(File, Head, 1, sizeof Head);
@@ -303,7 +315,7 @@ header_size declared_pixels(SDL_RWops* File, bool Tga, uint64_t& Pixels)
            (std::memcmp(Head + 8, "ILBM", 4) == 0 || std::memcmp(Head + 8, "PBM ", 4) == 0))
     Known = lbm_pixels(File, Pixels);
   else if (Known == header_silent)
-    Known = text_header_pixels(File, Head, Size, Pixels);
+    Known = text_header_pixels(File, Head, Size, Pixels, TableBytes);
   Pixels = std::max(Pixels, Picture);
   SDL_RWseek(File, 0, RW_SEEK_SET);
   return Known;
@@ -318,12 +330,14 @@ const char* type_hint(const std::string& Path)
 }
 
 // The largest block the decoder of File may take for a picture of the
-// declared Pixels.
-size_t declared_block_max(SDL_RWops* File, uint64_t Pixels)
+// declared Pixels with tables of TableBytes.
+size_t declared_block_max(SDL_RWops* File, uint64_t Pixels, uint64_t TableBytes)
 {
+  const uint64_t Most = SDL_BLOCK_MAX_BYTES;
   const uint64_t FileBytes = static_cast<uint64_t>(std::max<int64_t>(SDL_RWsize(File), 0));
-  const uint64_t Bytes = std::min(Pixels, static_cast<uint64_t>(IMAGE_MAX_PIXELS)) * 8 + FileBytes + DECLARED_BLOCK_SLACK_BYTES;
-  return static_cast<size_t>(std::min(Bytes, static_cast<uint64_t>(SDL_BLOCK_MAX_BYTES)));
+  const uint64_t Bytes = std::min(Pixels, static_cast<uint64_t>(IMAGE_MAX_PIXELS)) * 8 + std::min(TableBytes, Most) +
+                         FileBytes + DECLARED_BLOCK_SLACK_BYTES;
+  return static_cast<size_t>(std::min(Bytes, Most));
 }
 
 // The decoded surface of File, no block of SDL's larger than BlockMax; too
@@ -342,14 +356,14 @@ SDL_Surface* decode_bounded(SDL_RWops* File, const std::string& Path, size_t Blo
 // many pixels or hides its size.
 SDL_Surface* decode_file(SDL_RWops* File, const std::string& Path, image_decode_result& Result)
 {
-  uint64_t Pixels = 0;
+  uint64_t Pixels = 0, TableBytes = 0;
   SDL_Surface* Surface = nullptr;
   const char* Hint = type_hint(Path);
-  const header_size Header = declared_pixels(File, Hint && SDL_strcasecmp(Hint, "tga") == 0, Pixels);
+  const header_size Header = declared_pixels(File, Hint && SDL_strcasecmp(Hint, "tga") == 0, Pixels, TableBytes);
   if (Header == header_sized && Pixels > static_cast<uint64_t>(IMAGE_MAX_PIXELS))
     Result = image_too_large;
   else if (Header != header_unreadable && !IMG_isSVG(File))
-    Surface = decode_bounded(File, Path, Header == header_sized ? declared_block_max(File, Pixels) : SDL_BLOCK_MAX_BYTES, Result);
+    Surface = decode_bounded(File, Path, Header == header_sized ? declared_block_max(File, Pixels, TableBytes) : SDL_BLOCK_MAX_BYTES, Result);
   SDL_RWclose(File);
   return Surface;
 }

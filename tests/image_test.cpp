@@ -160,6 +160,33 @@ TEST(Image, FailedLoadsAreNotCachedAndLogAgainButAFailedFileIsReadAgainOnlyOnceC
                                                     "- image load: loading data/grey.png"}));
 }
 
+// Pictures whose headers their walks once misread: comments longer than a
+// walk's steps or ended by a carriage return, and decoders that take more
+// than the declared pixels need (a HAM picture's rows padded to 16 pixels
+// of 24 bits, an XPM's table of 24 bytes a colour).
+TEST(Image, LongCommentsCarriageReturnsPaddedRowsAndColourTablesStillDecode)
+{
+  temp_dir Dir;
+  const std::string Grey(64 * 48, '\n');
+  write_file("long.pgm", "P5\n#" + std::string(70000, 'x') + "\n64 48\n255\n" + Grey);
+  write_file("cr.pgm", "P5\r# made elsewhere\r64 48\r255\r" + Grey);
+  const int HamRows = 40000, HamPlanes = 6;
+  const std::string Header("BMHD\0\0\0\x14\0\x01\x9c\x40\0\0\0\0\x06\0\0\0\0\0\x01\x01\0\0\0\0"
+                           "CAMG\0\0\0\x04\0\0\x08\0BODY\0\x07\x53\0", 48);
+  const std::string Body(HamRows * HamPlanes * 2, '\0');  // a row of each plane is 2 bytes
+  write_file("ham.iff", "FORM" + std::string("\0\x07\x53\x34ILBM", 8) + Header + Body);
+  std::string Xpm = "/* XPM */\nstatic char *x[] = {\n\"1 1 160000 3\",\n";
+  for (int i = 0; i < 160000; ++i)
+    Xpm += std::string("\"") + char('#' + i % 90) + char('#' + i / 90 % 90) + char('#' + i / 8100) + " c #000000\",\n";
+  write_file("colours.xpm", Xpm + "\"###\"};\n");
+  for (const char* File : {"long.pgm", "cr.pgm", "ham.iff", "colours.xpm"}) {
+    image_decode_result Result = image_unloadable;
+    SDL_Surface* Surface = image_decode(File, Result);
+    EXPECT_TRUE(Surface != nullptr && Result == image_decoded) << File << ": " << SDL_GetError();
+    SDL_FreeSurface(Surface);
+  }
+}
+
 TEST(Image, GetAnyPixelConsumesOneDrawPerCall)
 {
   temp_dir Dir;
