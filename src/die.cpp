@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -22,10 +23,25 @@ int trace_file_fd = -1;
 // The innermost cap in force, if any.
 die_line_cap* line_cap = nullptr;
 
+// Opens /dev/null onto each of standard input, output and error that is
+// closed. A descriptor opened later would otherwise take its number: the
+// trace file as descriptor 1 gets every line twice, and its second
+// descriptor there gets standard output's copies past the file's limit.
+void open_closed_standard_descriptors()
+{
+  for (int Fd = 0; Fd <= 2; ++Fd)
+    if (fcntl(Fd, F_GETFD) < 0 && errno == EBADF) {
+      // Open gives the lowest free descriptor, which is Fd.
+      const int Null = open("/dev/null", O_RDWR);
+      if (Null >= 0 && Null != Fd) close(Null);
+    }
+}
+
 }  // namespace
 
 void die_init(const std::string& TraceFile)
 {
+  open_closed_standard_descriptors();
   // Standard output may be a pipe whose reader has gone away, and the trace
   // file may meet a file-size limit; their lines are then dropped instead of
   // the signal ending the process.
