@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <new>
+#include <tuple>
 #include <unordered_map>
 
 #include "die.h"
@@ -53,6 +55,8 @@ SDL_realloc_func sdl_realloc = nullptr;
 SDL_free_func sdl_free = nullptr;
 // Set when a block was refused; other threads of SDL may allocate too.
 std::atomic<bool> sdl_block_refused(false);
+// Set when the system had no memory for a block the bound allowed.
+std::atomic<bool> sdl_memory_ran_out(false);
 // The largest block allowed at present.
 std::atomic<size_t> sdl_block_max_bytes(SDL_BLOCK_MAX_BYTES);
 
@@ -62,16 +66,25 @@ bool refuse_block(bool TooLarge)
   return TooLarge;
 }
 
-void* bounded_malloc(size_t Bytes) { return refuse_block(Bytes > sdl_block_max_bytes) ? nullptr : sdl_malloc(Bytes); }
+void* allocated(void* Block)
+{
+  if (!Block) sdl_memory_ran_out = true;
+  return Block;
+}
+
+void* bounded_malloc(size_t Bytes)
+{
+  return refuse_block(Bytes > sdl_block_max_bytes) ? nullptr : allocated(sdl_malloc(Bytes));
+}
 
 void* bounded_calloc(size_t Count, size_t Bytes)
 {
-  return refuse_block(Bytes != 0 && Count > sdl_block_max_bytes / Bytes) ? nullptr : sdl_calloc(Count, Bytes);
+  return refuse_block(Bytes != 0 && Count > sdl_block_max_bytes / Bytes) ? nullptr : allocated(sdl_calloc(Count, Bytes));
 }
 
 void* bounded_realloc(void* Block, size_t Bytes)
 {
-  return refuse_block(Bytes > sdl_block_max_bytes) ? nullptr : sdl_realloc(Block, Bytes);
+  return refuse_block(Bytes > sdl_block_max_bytes) ? nullptr : allocated(sdl_realloc(Block, Bytes));
 }
 
 // Installed during static initialisation, before SDL starts. The bounded
@@ -329,6 +342,14 @@ const char* type_hint(const std::string& Path)
   return Dot ? Dot + 1 : nullptr;
 }
 
+// Whether SDL_image takes the file at Path as a TGA, a format it knows only
+// by that hint.
+bool tga_hint(const std::string& Path)
+{
+  const char* Hint = type_hint(Path);
+  return Hint && SDL_strcasecmp(Hint, "tga") == 0;
+}
+
 // The largest block the decoder of File may take for a picture of the
 // declared Pixels with tables of TableBytes.
 size_t declared_block_max(SDL_RWops* File, uint64_t Pixels, uint64_t TableBytes)
@@ -352,20 +373,19 @@ SDL_Surface* decode_bounded(SDL_RWops* File, const std::string& Path, size_t Blo
   return Surface;
 }
 
-// The surface of File, which it closes, unless it is SVG text, declares too
-// many pixels or hides its size.
+// The surface of File unless it is SVG text, declares too many pixels or
+// hides its size.
 SDL_Surface* decode_file(SDL_RWops* File, const std::string& Path, image_decode_result& Result)
 {
   uint64_t Pixels = 0, TableBytes = 0;
-  SDL_Surface* Surface = nullptr;
-  const char* Hint = type_hint(Path);
-  const header_size Header = declared_pixels(File, Hint && SDL_strcasecmp(Hint, "tga") == 0, Pixels, TableBytes);
-  if (Header == header_sized && Pixels > static_cast<uint64_t>(IMAGE_MAX_PIXELS))
+  const header_size Header = declared_pixels(File, tga_hint(Path), Pixels, TableBytes);
+  if (Header == header_sized && Pixels > static_cast<uint64_t>(IMAGE_MAX_PIXELS)) {
     Result = image_too_large;
-  else if (Header != header_unreadable && !IMG_isSVG(File))
-    Surface = decode_bounded(File, Path, Header == header_sized ? declared_block_max(File, Pixels, TableBytes) : SDL_BLOCK_MAX_BYTES, Result);
-  SDL_RWclose(File);
-  return Surface;
+    return nullptr;
+  }
+  if (Header == header_unreadable || IMG_isSVG(File)) return nullptr;
+  const size_t BlockMax = Header == header_sized ? declared_block_max(File, Pixels, TableBytes) : SDL_BLOCK_MAX_BYTES;
+  return decode_bounded(File, Path, BlockMax, Result);
 }
 
 // Sizes Pixels for Count colours; false when memory runs out.
@@ -432,11 +452,29 @@ ref<image> image_from_surface(const SDL_Surface* Surface, load_failure& Failure)
   return Image;
 }
 
-// image_decode of a path already known to name a regular file.
-SDL_Surface* decode_regular_file(const std::string& Path, image_decode_result& Result)
+// Path opened for SDL, with the stdio stream it reads and closes, where a
+// read error shows apart from the file's end; null when it cannot be opened.
+SDL_RWops* open_file(const std::string& Path, FILE*& Stream)
 {
-  SDL_RWops* File = SDL_RWFromFile(Path.c_str(), "rb");
-  SDL_Surface* Surface = File ? decode_file(File, Path, Result) : nullptr;
+  Stream = std::fopen(Path.c_str(), "rb");
+  SDL_RWops* File = Stream ? SDL_RWFromFP(Stream, SDL_TRUE) : nullptr;
+  if (!File && Stream) std::fclose(Stream);
+  return File;
+}
+
+// image_decode of a path already known to name a regular file. Lasting
+// tells whether a failure is the file's own, which the same file gives
+// again: not a failure to open or read it, nor memory the system lacked.
+SDL_Surface* decode_regular_file(const std::string& Path, image_decode_result& Result, bool& Lasting)
+{
+  Lasting = false;
+  FILE* Stream = nullptr;
+  SDL_RWops* File = open_file(Path, Stream);
+  if (!File) return nullptr;
+  sdl_memory_ran_out = false;
+  SDL_Surface* Surface = decode_file(File, Path, Result);
+  Lasting = !std::ferror(Stream) && !sdl_memory_ran_out;
+  SDL_RWclose(File);
   if (!Surface) return nullptr;
   // A picture of fewer bytes a pixel can pass the allocator's bound.
   if (static_cast<uint64_t>(Surface->w) * static_cast<uint64_t>(Surface->h) > static_cast<uint64_t>(IMAGE_MAX_PIXELS)) {
@@ -449,20 +487,25 @@ SDL_Surface* decode_regular_file(const std::string& Path, image_decode_result& R
 }
 
 // The image of the regular file Name, decoded, or a null handle with the
-// reason.
-ref<image> decode_image(const std::string& Name, load_failure& Failure)
+// reason and whether it lasts, as decode_regular_file tells.
+ref<image> decode_image(const std::string& Name, load_failure& Failure, bool& Lasting)
 {
   image_decode_result Result = image_unloadable;
-  surface_ptr Surface(decode_regular_file(Name, Result));
+  surface_ptr Surface(decode_regular_file(Name, Result, Lasting));
   Failure = load_failure{Result, 0};
-  return Surface ? image_from_surface(Surface.get(), Failure) : ref<image>();
+  if (!Surface) return ref<image>();
+  ref<image> Image = image_from_surface(Surface.get(), Failure);
+  // Float pixels there was no memory for may fit later.
+  if (Image.null() && Failure.result == image_too_large) Lasting = false;
+  return Image;
 }
 
 // What failed to load. By path while memos last, so that a path asked for
 // again is not even looked up (a long path takes the file system tens of
 // microseconds). By file for the whole run, so that a damaged file is not
-// decoded again, by any path, while it is unchanged: a large one takes
-// seconds to fail. Past their caps failures are tried again on every request.
+// decoded again, by any path that SDL_image takes alike, while it is
+// unchanged: a large one takes seconds to fail. Past their caps failures are
+// tried again on every request.
 const size_t MAX_REMEMBERED_PATH_BYTES = 1 << 20;
 const size_t MAX_REMEMBERED_FILES = 4096;
 struct path_failures {
@@ -475,7 +518,17 @@ struct file_failure {
   file_id version;  // the file as it was when it failed
   load_failure failure;
 };
-std::map<std::pair<unsigned long long, unsigned long long>, file_failure> failed_files;
+// Device, inode and whether the path makes it a TGA.
+typedef std::tuple<unsigned long long, unsigned long long, bool> file_key;
+std::map<file_key, file_failure> failed_files;
+
+file_key key_of(const file_id& Id, const std::string& Name) { return file_key(Id.device, Id.inode, tga_hint(Name)); }
+
+// File times are stamped from a coarse clock: a file changed again within
+// its tick keeps its times. So a failure is remembered only for a file whose
+// last change came more than this long (ample for any tick) before its
+// decoding began.
+const long long FILE_TIME_TICK_NS = 100000000;
 
 const load_failure* remembered(const std::string& Name)
 {
@@ -483,35 +536,48 @@ const load_failure* remembered(const std::string& Name)
   return Failed == failed_paths.by_path.end() ? nullptr : &Failed->second;
 }
 
-// The failure of the file Id names, if it failed as it is now.
-const load_failure* remembered(const file_id& Id)
+// The failure of the file Id names, if it failed as it is now, by a path
+// of Name's type.
+const load_failure* remembered(const file_id& Id, const std::string& Name)
 {
-  auto Failed = failed_files.find({Id.device, Id.inode});
+  auto Failed = failed_files.find(key_of(Id, Name));
   if (Failed == failed_files.end()) return nullptr;
   const file_id& Then = Failed->second.version;
   const bool Unchanged = Then.size == Id.size && Then.modified == Id.modified && Then.changed == Id.changed;
   return Unchanged ? &Failed->second.failure : nullptr;
 }
 
-// Remembers the failure of Name while a memo lasts and, when it names a
-// regular file, that file's; then logs it and gives the null handle.
+// Remembers the failure of Name while a memo lasts and, when Id is the
+// regular file it names and the failure lasts, that file's; then logs it and
+// gives the null handle.
 ref<image> failed(const std::string& Name, const file_id* Id, const load_failure& Failure)
 {
   if (failure_memos > 0 && failed_paths.path_bytes + Name.size() <= MAX_REMEMBERED_PATH_BYTES) {
     failed_paths.by_path[Name] = Failure;
     failed_paths.path_bytes += Name.size();
   }
-  if (Id && (failed_files.size() < MAX_REMEMBERED_FILES || failed_files.count({Id->device, Id->inode})))
-    failed_files[{Id->device, Id->inode}] = file_failure{*Id, Failure};
+  if (Id && (failed_files.size() < MAX_REMEMBERED_FILES || failed_files.count(key_of(*Id, Name))))
+    failed_files[key_of(*Id, Name)] = file_failure{*Id, Failure};
   return log_failure(Name, Failure);
+}
+
+// The wall clock, as file times are stamped.
+long long clock_now_ns()
+{
+  timespec Now;
+  clock_gettime(CLOCK_REALTIME, &Now);
+  return static_cast<long long>(Now.tv_sec) * 1000000000 + Now.tv_nsec;
 }
 
 }  // namespace
 
+long long (*image_clock_ns)() = clock_now_ns;
+
 SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result)
 {
   Result = image_unloadable;
-  return fkind(Path) == file_regular ? decode_regular_file(Path, Result) : nullptr;
+  bool Lasting = false;
+  return fkind(Path) == file_regular ? decode_regular_file(Path, Result, Lasting) : nullptr;
 }
 
 ref<image> image_load(const std::string& Name)
@@ -524,10 +590,12 @@ ref<image> image_load(const std::string& Name)
   file_id Id;
   load_failure Failure = {image_unloadable, 0};
   if (fkind(Name, Id) != file_regular) return failed(Name, nullptr, Failure);
-  if (const load_failure* Known = remembered(Id)) return failed(Name, nullptr, *Known);
-  ref<image> Image = decode_image(Name, Failure);
-  if (Image.null()) return failed(Name, &Id, Failure);
-  failed_files.erase({Id.device, Id.inode});  // mended: its room goes to others
+  if (const load_failure* Known = remembered(Id, Name)) return failed(Name, nullptr, *Known);
+  const long long Started = image_clock_ns();
+  bool Lasting = false;
+  ref<image> Image = decode_image(Name, Failure, Lasting);
+  if (Image.null()) return failed(Name, Lasting && Started - Id.changed > FILE_TIME_TICK_NS ? &Id : nullptr, Failure);
+  failed_files.erase(key_of(Id, Name));  // mended: its room goes to others
   loaded[Name] = Image;
   return Image;
 }

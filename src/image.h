@@ -42,10 +42,18 @@ SDL_Surface* image_decode(const std::string& Path, image_decode_result& Result);
 
 // The decoded picture at path Name (24 or 32 bits), or a null handle after
 // logging. Successful loads are cached for the life of the process. A file
-// that failed is not decoded again while it is unchanged (same size and
-// times): a later request for it, by any path, logs the lines its failure
-// logged and fails alike. A file that changes is decoded anew.
+// whose content failed is not decoded again while it is unchanged (same size
+// and times): a later request for it, by any path of the same type (a
+// ".tga" path or another), logs the lines its failure logged and fails
+// alike. A file that changes is decoded anew, and so is one whose decoding
+// began less than 100 ms after its last change (a change within a tick of the
+// file system's clock leaves its times as they were), or that failed for want
+// of a descriptor, memory or a good read.
 ref<image> image_load(const std::string& Name);
+
+// The wall clock in nanoseconds since 1970, which image_load compares with a
+// failed file's change time; tests set it.
+extern long long (*image_clock_ns)();
 
 // While one exists, a path that image_load failed to load is not even looked
 // up again: a later request for it logs the lines its failure logged and
