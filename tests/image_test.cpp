@@ -41,19 +41,10 @@ void* counted_malloc(size_t Bytes)
   return sdl_malloc_before(Bytes);
 }
 
-// The clock image_load compares with a failed file's change time, at a
-// time the test sets, for the test's life.
-class set_clock {
- public:
-  set_clock() : Before(image_clock_ns) { image_clock_ns = now; }
-  ~set_clock() { image_clock_ns = Before; }
-  static long long at;
-
- private:
-  static long long now() { return at; }
-  long long (*Before)();
-};
-long long set_clock::at = 0;
+// The clock image_load compares with a failed file's change time, once a
+// test installs it.
+long long clock_at = 0;
+long long test_clock() { return clock_at; }
 
 long long changed_ns(const char* File)
 {
@@ -62,26 +53,6 @@ long long changed_ns(const char* File)
   return static_cast<long long>(Info.st_ctim.tv_sec) * 1000000000 + Info.st_ctim.tv_nsec;
 }
 
-// Takes every free descriptor, under a limit of 256, for its life.
-class descriptors_taken {
- public:
-  descriptors_taken()
-  {
-    getrlimit(RLIMIT_NOFILE, &Before);
-    rlimit Low = {std::min<rlim_t>(256, Before.rlim_cur), Before.rlim_max};
-    setrlimit(RLIMIT_NOFILE, &Low);
-    for (int Fd = dup(0); Fd >= 0; Fd = dup(0)) Held.push_back(Fd);
-  }
-  ~descriptors_taken()
-  {
-    for (int Fd : Held) close(Fd);
-    setrlimit(RLIMIT_NOFILE, &Before);
-  }
-
- private:
-  rlimit Before;
-  std::vector<int> Held;
-};
 
 }  // namespace
 
@@ -167,9 +138,10 @@ TEST(Image, FailedLoadsAreNotCachedAndLogAgainButAFailedFileIsReadAgainOnlyOnceC
   SDL_SetMemoryFunctions(counted_malloc, Calloc, Realloc, Free);
   // Within 100 ms of a change the file may change again with the same
   // times, so its failure is not remembered; a second later it is.
-  set_clock Clock;
+  long long (*Clock)() = image_clock_ns;
+  image_clock_ns = test_clock;
   for (int Round = 0; Round < 3; ++Round) {
-    set_clock::at = changed_ns("data/grey.png") + (Round == 0 ? 50000000 : 1000000000);
+    clock_at = changed_ns("data/grey.png") + (Round == 0 ? 50000000 : 1000000000);
     sdl_blocks = 0;
     EXPECT_TRUE(image_load("data/missing.png").null());
     EXPECT_TRUE(image_load("data/grey.png").null());
@@ -214,14 +186,20 @@ TEST(Image, FailedLoadsAreNotCachedAndLogAgainButAFailedFileIsReadAgainOnlyOnceC
   write_png("data/later.png", 1, 1, 3, {1, 2, 3});
   write_file("data/t.tga", std::string("\0\0\x02\0\0\0\0\0\0\0\0\0\x01\0\x01\0\x18\0\x01\x02\x03", 21));
   std::filesystem::create_symlink("t.tga", "data/t.png");
-  set_clock::at = changed_ns("data/t.tga") + 1000000000;
-  {
-    descriptors_taken Taken;
-    EXPECT_TRUE(image_load("data/later.png").null());
-  }
+  clock_at = changed_ns("data/t.tga") + 1000000000;
+  // A limit at the lowest free descriptor leaves none to open.
+  const int Lowest = dup(0);
+  close(Lowest);
+  rlimit Limit;
+  getrlimit(RLIMIT_NOFILE, &Limit);
+  const rlimit None = {static_cast<rlim_t>(Lowest), Limit.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &None);
+  EXPECT_TRUE(image_load("data/later.png").null());
+  setrlimit(RLIMIT_NOFILE, &Limit);
   EXPECT_FALSE(image_load("data/later.png").null());
   EXPECT_TRUE(image_load("data/t.png").null());
   EXPECT_FALSE(image_load("data/t.tga").null());
+  image_clock_ns = Clock;
 }
 
 // Pictures whose headers their walks once misread: comments longer than a
