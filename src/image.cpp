@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <new>
@@ -556,17 +556,17 @@ ref<image> failed(const std::string& Name, const file_id* Id, const load_failure
     failed_paths.by_path[Name] = Failure;
     failed_paths.path_bytes += Name.size();
   }
-  if (Id && (failed_files.size() < MAX_REMEMBERED_FILES || failed_files.count(key_of(*Id, Name))))
-    failed_files[key_of(*Id, Name)] = file_failure{*Id, Failure};
+  if (Id) {
+    const file_key Key = key_of(*Id, Name);
+    if (failed_files.size() < MAX_REMEMBERED_FILES || failed_files.count(Key)) failed_files[Key] = file_failure{*Id, Failure};
+  }
   return log_failure(Name, Failure);
 }
 
 // The wall clock, as file times are stamped.
 long long clock_now_ns()
 {
-  timespec Now;
-  clock_gettime(CLOCK_REALTIME, &Now);
-  return static_cast<long long>(Now.tv_sec) * 1000000000 + Now.tv_nsec;
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace

@@ -4,12 +4,12 @@
 #include <SDL_image.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
+#include "filehelp.h"
 #include "png_writer.h"
 #include "temp_dir.h"
 #include "trace_capture.h"
@@ -48,9 +48,9 @@ long long test_clock() { return clock_at; }
 
 long long changed_ns(const char* File)
 {
-  struct stat Info;
-  stat(File, &Info);
-  return static_cast<long long>(Info.st_ctim.tv_sec) * 1000000000 + Info.st_ctim.tv_nsec;
+  file_id Id{};
+  fkind(File, Id);
+  return Id.changed;
 }
 
 
